@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QFileSystemWatcher>
+#include <QString>
+#include <QTimer>
+#include <QWidget>
+#include <array>
+
+class QLabel;
+
+// Shows the board state file: eight lamps for the data lines D0..D7, the value
+// in hexadecimal and binary, and the backend's status line. Follows the file
+// through file system notifications, so it costs nothing while it is still.
+class BoardView : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit BoardView(QString boardPath, QWidget* parent = nullptr);
+
+    int value() const { return m_value; } // -1 until a state has been read
+    QString status() const { return m_status; }
+    bool lampLit(int line) const;
+    const QString& boardPath() const { return m_path; }
+
+public slots:
+    void reload();
+
+signals:
+    void stateChanged();
+
+private:
+    void watch();
+    void showState(int value, const QString& status);
+
+    QString m_path;
+    QFileSystemWatcher m_watcher;
+    QTimer m_retry; // only while the folder is missing
+    int m_value = -1;
+    QString m_status;
+    std::array<QLabel*, 8> m_lamps{};
+    QLabel* m_valueLabel = nullptr;
+    QLabel* m_statusLabel = nullptr;
+};

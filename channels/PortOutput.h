@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QLibrary>
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <functional>
+
+namespace channels {
+
+// The program's side of the port library: loads it by name at the first write,
+// looks up its one function and keeps both for the life of the process.
+class PortOutput {
+public:
+    // Called once when the library or its function cannot be found, with a
+    // report that names both and the loader's error. The default prints the
+    // report to stderr and ends the process with a non-zero status.
+    using FailureHandler = std::function<void(const QString& report)>;
+
+    struct Options {
+        QString library = QStringLiteral("FENWIX");
+        QByteArray function = QByteArrayLiteral("FENWIX_OUT_LPT1");
+        // Searched, in order, only after the platform's ordinary search failed.
+        QStringList fallbackDirs = defaultFallbackDirs();
+    };
+
+    PortOutput();
+    explicit PortOutput(Options options);
+    PortOutput(const PortOutput&) = delete;
+    PortOutput& operator=(const PortOutput&) = delete;
+
+    void write(std::int16_t value);
+
+    void setFailureHandler(FailureHandler handler) { m_onFailure = std::move(handler); }
+    bool isLoaded() const { return m_function != nullptr; }
+    bool hasFailed() const { return m_failed; }
+    QString loadedFrom() const { return m_library.fileName(); }
+
+    // The library folder beside the program's own bin/ folder, where both the
+    // build tree and an installation keep it.
+    static QStringList defaultFallbackDirs();
+    static void reportAndExit(const QString& report);
+
+private:
+    bool load();
+
+#if defined(_WIN32) && !defined(_WIN64)
+    using OutFunction = void(__stdcall*)(std::int16_t);
+#else
+    using OutFunction = void (*)(std::int16_t);
+#endif
+
+    Options m_options;
+    QLibrary m_library;
+    OutFunction m_function = nullptr;
+    bool m_failed = false;
+    FailureHandler m_onFailure = &PortOutput::reportAndExit;
+};
+
+} // namespace channels

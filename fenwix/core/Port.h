@@ -1,0 +1,75 @@
+#pragma once
+
+#include "BoardFile.h"
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+namespace fenwix {
+
+// The few system calls the ppdev backend makes, so tests can stand in for a
+// real parallel port.
+struct DeviceOps {
+    std::function<int(const char* path, int flags)> open;
+    std::function<int(int fd, unsigned long request, void* arg)> ioctl;
+    std::function<int(int fd)> close;
+};
+DeviceOps systemDeviceOps();
+
+// Receives one complete diagnostic line (without the newline).
+using Reporter = std::function<void(std::string_view line)>;
+Reporter stderrReporter();
+
+struct Config {
+    bool virtualBoard = true;
+    std::string device; // the ppdev device when not virtual
+    std::string boardPath;
+    std::string tracePath; // empty: no trace
+};
+
+// FENWIX_LPT1: unset -> /dev/parport0 when it exists, else the virtual board;
+// "virtual" -> the virtual board; anything else -> a ppdev device path.
+Config configFromEnvironment(const Getenv& getenv,
+                             const std::function<bool(const char*)>& exists = {});
+
+class Port {
+public:
+    Port(Config config, DeviceOps ops, Reporter report);
+    ~Port();
+    Port(const Port&) = delete;
+    Port& operator=(const Port&) = delete;
+
+    void out(std::int16_t value);
+
+    // The status line of the last call, as written to the board file.
+    const std::string& status() const { return m_status; }
+    bool deviceOpen() const { return m_fd >= 0; }
+
+private:
+    int openDevice(); // 0 or an errno value
+    void closeDevice();
+    void writeDevice(std::uint8_t byte);
+    void writeTrace(std::int16_t value);
+    void writeBoard(std::int16_t value);
+    // Prints each distinct problem of one source once, until it is cured.
+    void reportOnce(std::string& last, const std::string& line);
+
+    std::mutex m_mutex;
+    Config m_config;
+    DeviceOps m_ops;
+    Reporter m_report;
+    int m_fd = -1;
+    int m_traceFd = -1;
+    std::string m_status;
+    std::string m_lastDeviceProblem;
+    std::string m_lastTraceProblem;
+    std::string m_lastBoardProblem;
+};
+
+// The line that explains a device failure and what the user can do about it.
+std::string deviceProblem(const std::string& device, const char* step, int err);
+
+} // namespace fenwix

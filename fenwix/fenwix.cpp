@@ -1,0 +1,22 @@
+#include "fenwix.h"
+
+#include "Port.h"
+
+#include <cstdlib>
+
+namespace {
+
+fenwix::Port& port()
+{
+    // Chosen once, at the first call, and kept until the process ends.
+    static fenwix::Port instance(fenwix::configFromEnvironment(&std::getenv),
+                                 fenwix::systemDeviceOps(), fenwix::stderrReporter());
+    return instance;
+}
+
+} // namespace
+
+extern "C" FENWIX_API void FENWIX_CALL FENWIX_OUT_LPT1(int16_t value)
+{
+    port().out(value);
+}

@@ -1,0 +1,16 @@
+#include "BoardFile.h"
+#include "BoardView.h"
+
+#include <QApplication>
+#include <cstdlib>
+
+// Watches the board state file the port library keeps (FENWIX_BOARD, else the
+// library's default place) and shows it as lamps.
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("lpt-board"));
+    BoardView view(QString::fromStdString(fenwix::boardPath(&std::getenv)));
+    view.show();
+    return QApplication::exec();
+}

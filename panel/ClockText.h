@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QDate>
+#include <QLocale>
+#include <QString>
+#include <QTime>
+
+namespace panel {
+
+// The date as the window caption shows it: the locale's short date format.
+QString DateText(const QLocale& locale, QDate date);
+
+// The locale's long time format reduced to what the clock label shows: hours,
+// minutes, seconds and the morning or afternoon marker. Time-zone names and
+// pattern letters Qt does not render are left out.
+QString TimeFormat(const QLocale& locale);
+QString TimeText(const QLocale& locale, QTime time);
+
+} // namespace panel

@@ -1,0 +1,372 @@
+#include "ControlPanel.h"
+
+#include "ClockText.h"
+#include "LoopTest.h"
+#include "Scheduler.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <charconv>
+
+namespace {
+
+// Positions and sizes are in twips, 15 to a logical pixel.
+constexpr int TwipsPerPixel = 15;
+
+struct Twips {
+    int left, top, width, height;
+    QRect rect() const
+    {
+        return {left / TwipsPerPixel, top / TwipsPerPixel, width / TwipsPerPixel,
+                height / TwipsPerPixel};
+    }
+};
+
+enum class FontKind { Window, Small, SmallBold, Clock, Title };
+
+struct ButtonRow {
+    std::string_view name;
+    std::string_view caption;
+    Twips place;
+};
+
+// The three command buttons; the channel buttons come from the channel table.
+constexpr std::array<Twips, 8> ChannelButtonPlaces{{
+    {480, 1800, 735, 495},
+    {480, 2640, 735, 495},
+    {480, 3480, 735, 495},
+    {480, 4320, 735, 495},
+    {3840, 1800, 735, 495},
+    {3840, 2640, 735, 495},
+    {3840, 3480, 735, 495},
+    {3840, 4320, 735, 495},
+}};
+
+constexpr std::array<ButtonRow, 3> CommandButtons{{
+    {"LOOP", "循環測試", {480, 5280, 975, 495}},
+    {"STOP", "停止", {2520, 5280, 975, 495}},
+    {"exit", "離開", {4800, 5280, 1335, 495}},
+}};
+
+// One row of four schedule fields per channel: on hour, on minute, off hour,
+// off minute. Channels 0-3 on the left block, 4-7 on the right.
+struct FieldRow {
+    int channel;
+    int top;
+    std::array<int, 4> fields;     // numbers of TextN
+    std::array<int, 2> separators; // numbers of LabelN between hour and minute
+};
+
+constexpr std::array<FieldRow, 8> FieldRows{{
+    {0, 1920, {1, 2, 3, 4}, {3, 4}},
+    {1, 2760, {5, 6, 7, 8}, {6, 7}},
+    {2, 3600, {9, 10, 11, 12}, {9, 10}},
+    {3, 4440, {13, 14, 15, 16}, {11, 12}},
+    {4, 1920, {29, 30, 31, 32}, {15, 16}},
+    {5, 2760, {25, 26, 27, 28}, {17, 18}},
+    {6, 3600, {17, 18, 19, 20}, {19, 20}},
+    {7, 4440, {21, 22, 23, 24}, {21, 22}},
+}};
+constexpr std::array<int, 4> LeftColumns{1320, 1800, 2520, 3000};
+constexpr std::array<int, 4> RightColumns{4680, 5160, 5880, 6360};
+constexpr std::array<int, 2> LeftSeparators{1680, 2880};
+constexpr std::array<int, 2> RightSeparators{5040, 6240};
+constexpr int FieldWidth = 375;
+constexpr int FieldHeight = 285;
+constexpr int SeparatorSize = 135;
+
+struct LabelRow {
+    int number;
+    std::string_view caption;
+    Twips place;
+    FontKind font;
+};
+
+constexpr std::array<LabelRow, 7> Labels{{
+    {1, "PC自動化控制", {1320, 360, 3375, 615}, FontKind::Title},
+    {2, "", {6000, 240, 1695, 495}, FontKind::Clock},
+    {5, "ON  TIME", {1320, 1560, 855, 255}, FontKind::SmallBold},
+    {8, "OFF  TIME", {2520, 1560, 975, 255}, FontKind::SmallBold},
+    {13, "ON  TIME", {4680, 1560, 855, 255}, FontKind::SmallBold},
+    {14, "OFF  TIME", {5880, 1560, 975, 255}, FontKind::SmallBold},
+    {23, "註：時間為24小時制", {4920, 6360, 2415, 375}, FontKind::Window},
+}};
+
+// Keyboard focus order after exit, BIT0..BIT7, LOOP and STOP.
+constexpr std::array<int, 32> FieldFocusOrder{5,  7,  3,  2,  6,  8,  9,  10, 11, 12, 13,
+                                              14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24,
+                                              25, 26, 27, 28, 29, 30, 31, 32, 1,  4};
+
+QString text(std::string_view utf8)
+{
+    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
+
+// Each family list prefers the typeface the panel was designed with and falls
+// back to faces that carry Traditional Chinese glyphs.
+QFont makeFont(FontKind kind)
+{
+    QFont font;
+    if (kind == FontKind::Title) {
+        font.setFamilies({QStringLiteral("標楷體"), QStringLiteral("DFKai-SB"),
+                          QStringLiteral("AR PL UKai TW"), QStringLiteral("AR PL UKai"),
+                          QStringLiteral("serif")});
+        font.setPointSizeF(26.25);
+        font.setBold(true);
+        font.setItalic(true);
+        return font;
+    }
+    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Noto Sans CJK TC"),
+                      QStringLiteral("Noto Sans TC"), QStringLiteral("sans-serif")});
+    switch (kind) {
+    case FontKind::Window:
+        font.setPointSizeF(12);
+        font.setBold(true);
+        break;
+    case FontKind::Small:
+        font.setPointSizeF(8.25);
+        break;
+    case FontKind::SmallBold:
+        font.setPointSizeF(8.25);
+        font.setBold(true);
+        break;
+    case FontKind::Clock:
+        font.setPointSizeF(9.75);
+        font.setBold(true);
+        break;
+    case FontKind::Title:
+        break;
+    }
+    return font;
+}
+
+int fieldNumber(std::string_view name)
+{
+    int number = 0;
+    constexpr std::string_view prefix = "Text";
+    if (!name.starts_with(prefix))
+        return 0;
+    const char* first = name.data() + prefix.size();
+    const char* last = name.data() + name.size();
+    const auto [end, ec] = std::from_chars(first, last, number);
+    return (ec == std::errc() && end == last) ? number : 0;
+}
+
+} // namespace
+
+ControlPanel::ControlPanel(channels::PortWrite write, QWidget* parent)
+    : QWidget(parent), m_write(std::move(write)),
+      m_clock([] { return QDateTime::currentDateTime(); }),
+      m_stepPause(automation::DefaultStepPause)
+{
+    setWindowTitle(QStringLiteral("DIGITAL I/O BOARD"));
+    setFont(makeFont(FontKind::Window));
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, QColor(255, 128, 128));
+    setPalette(pal);
+    setAutoFillBackground(true);
+
+    buildControls();
+
+    // The window keeps one size whatever asks it to change.
+    setFixedSize(ClientWidth, ClientHeight);
+    setWindowFlag(Qt::MSWindowsFixedSizeDialogHint);
+    setWindowFlag(Qt::WindowMaximizeButtonHint, false);
+
+    Timer1.setObjectName(QStringLiteral("Timer1"));
+    Timer1.setInterval(500);
+    connect(&Timer1, &QTimer::timeout, this, &ControlPanel::SchedulerTick);
+    Timer2.setObjectName(QStringLiteral("Timer2"));
+    Timer2.setInterval(1000);
+    connect(&Timer2, &QTimer::timeout, this, &ControlPanel::ClockTick);
+    Timer1.start();
+    Timer2.start();
+}
+
+ControlPanel::~ControlPanel() = default;
+
+void ControlPanel::buildControls()
+{
+    QWidget* previous = nullptr;
+    auto chainFocus = [&previous](QWidget* next) {
+        if (previous)
+            QWidget::setTabOrder(previous, next);
+        previous = next;
+    };
+
+    std::array<QPushButton*, CommandButtons.size()> commands{};
+    for (std::size_t i = 0; i < CommandButtons.size(); ++i) {
+        auto* button = new QPushButton(text(CommandButtons[i].caption), this);
+        button->setObjectName(text(CommandButtons[i].name));
+        button->setGeometry(CommandButtons[i].place.rect());
+        button->setFont(makeFont(FontKind::Small));
+        commands[i] = button;
+    }
+    QPushButton* loopButton = commands[0];
+    QPushButton* stopButton = commands[1];
+    QPushButton* exitButton = commands[2];
+    connect(loopButton, &QPushButton::clicked, this, &ControlPanel::LoopTest);
+    connect(stopButton, &QPushButton::clicked, this, &ControlPanel::StopLoop);
+    connect(exitButton, &QPushButton::clicked, this, &ControlPanel::ExitCommand);
+    chainFocus(exitButton);
+
+    for (const channels::Channel& row : channels::ChannelTable) {
+        auto* button = new QPushButton(text(row.initialCaption), this);
+        button->setObjectName(text(row.button));
+        button->setGeometry(ChannelButtonPlaces[static_cast<std::size_t>(row.number)].rect());
+        button->setFont(makeFont(FontKind::Small));
+        connect(button, &QPushButton::clicked, this,
+                [this, channel = row.number] { ToggleChannel(channel); });
+        m_channelButtons[static_cast<std::size_t>(row.number)] = button;
+        chainFocus(button);
+    }
+    chainFocus(loopButton);
+    chainFocus(stopButton);
+
+    for (const FieldRow& row : FieldRows) {
+        const bool left = row.channel < 4;
+        const auto& columns = left ? LeftColumns : RightColumns;
+        const auto& separators = left ? LeftSeparators : RightSeparators;
+        for (std::size_t c = 0; c < row.fields.size(); ++c) {
+            auto* field = new QLineEdit(this);
+            field->setObjectName(QStringLiteral("Text%1").arg(row.fields[c]));
+            field->setGeometry(Twips{columns[c], row.top, FieldWidth, FieldHeight}.rect());
+            field->setFont(makeFont(FontKind::Small));
+            field->setMaxLength(std::numeric_limits<int>::max()); // no length limit
+            m_fields[static_cast<std::size_t>(row.fields[c] - 1)] = field;
+        }
+        for (std::size_t s = 0; s < row.separators.size(); ++s) {
+            auto* colon = new QLabel(QStringLiteral("："), this);
+            colon->setObjectName(QStringLiteral("Label%1").arg(row.separators[s]));
+            colon->setGeometry(
+                Twips{separators[s], row.top + 120, SeparatorSize, SeparatorSize}.rect());
+            colon->setFont(makeFont(FontKind::Small));
+            colon->setAlignment(Qt::AlignCenter);
+        }
+    }
+    for (int number : FieldFocusOrder)
+        chainFocus(m_fields[static_cast<std::size_t>(number - 1)]);
+
+    for (const LabelRow& row : Labels) {
+        auto* label = new QLabel(text(row.caption), this);
+        label->setObjectName(QStringLiteral("Label%1").arg(row.number));
+        label->setGeometry(row.place.rect());
+        label->setFont(makeFont(row.font));
+        if (row.font == FontKind::Title) {
+            QPalette pal = label->palette();
+            pal.setColor(QPalette::WindowText, QColor(0, 0, 255));
+            label->setPalette(pal);
+            label->setAlignment(Qt::AlignCenter);
+        }
+        if (row.number == 2)
+            m_clockLabel = label;
+    }
+
+    exitButton->setFocus(Qt::OtherFocusReason);
+}
+
+QLineEdit* ControlPanel::field(int number) const
+{
+    if (number < 1 || number > static_cast<int>(m_fields.size()))
+        return nullptr;
+    return m_fields[static_cast<std::size_t>(number - 1)];
+}
+
+void ControlPanel::setClock(std::function<QDateTime()> clock)
+{
+    m_clock = std::move(clock);
+}
+
+channels::ChannelContext ControlPanel::channelContext()
+{
+    return channels::ChannelContext{
+        OutputState, m_write,
+        [this](int channel, std::string_view caption) { setCaption(channel, caption); }};
+}
+
+void ControlPanel::setCaption(int channel, std::string_view caption)
+{
+    if (channel >= 0 && channel < channels::ChannelCount)
+        m_channelButtons[static_cast<std::size_t>(channel)]->setText(text(caption));
+}
+
+void ControlPanel::ToggleChannel(int channel)
+{
+    auto ctx = channelContext();
+    channels::ToggleChannel(ctx, channel);
+}
+
+void ControlPanel::SchedulerTick()
+{
+    auto ctx = channelContext();
+    automation::SchedulerSeams seams{
+        [this](std::string_view name) {
+            const QLineEdit* edit = field(fieldNumber(name));
+            return edit ? edit->text() : QString();
+        },
+        [this] { return m_clock().time(); },
+        [&ctx](int channel) { channels::SwitchChannelOn(ctx, channel); },
+        [&ctx](int channel) { channels::SwitchChannelOff(ctx, channel); },
+    };
+    automation::SchedulerTick(seams);
+}
+
+void ControlPanel::ClockTick()
+{
+    const QDateTime now = m_clock();
+    const QLocale locale = QLocale::system();
+    setWindowTitle(panel::DateText(locale, now.date()));
+    m_clockLabel->setText(panel::TimeText(locale, now.time()));
+}
+
+void ControlPanel::LoopTest()
+{
+    if (m_closing)
+        return;
+    auto ctx = channelContext();
+    ++m_loopDepth;
+    automation::LoopSeams seams{
+        OutputState,
+        StopRequested,
+        m_write,
+        [this] { automation::StepPause(m_scratch, m_stepPause); },
+        [&ctx] { channels::RefreshCaptions(ctx); },
+        [] { QCoreApplication::processEvents(QEventLoop::AllEvents); },
+        [this] { return m_closing; },
+    };
+    automation::LoopTest(seams);
+    --m_loopDepth;
+}
+
+void ControlPanel::StopLoop()
+{
+    automation::StopLoop(OutputState, StopRequested);
+}
+
+void ControlPanel::ExitCommand()
+{
+    StopRequested = -1;
+    m_closing = true; // a running loop test ends before its next step
+    if (m_write)
+        m_write(0);
+    close();
+}
+
+void ControlPanel::closeEvent(QCloseEvent* event)
+{
+    m_closing = true;
+    Timer1.stop();
+    Timer2.stop();
+    QWidget::closeEvent(event);
+}
+
+void ControlPanel::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::WindowStateChange &&
+        (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
+        setWindowState(windowState() & ~(Qt::WindowMaximized | Qt::WindowFullScreen));
+    QWidget::changeEvent(event);
+}

@@ -1,0 +1,74 @@
+#pragma once
+
+#include "ChannelTable.h"
+
+#include <QDateTime>
+#include <QTimer>
+#include <QWidget>
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+// The system's one window: eight channel buttons, 32 schedule fields, the loop
+// test and exit buttons, the clock and the fixed labels. It owns the output
+// byte, the stop request and both timers.
+class ControlPanel : public QWidget {
+    Q_OBJECT
+
+public:
+    static constexpr int ClientWidth = 489; // the inside of a 497 x 542 window
+    static constexpr int ClientHeight = 508;
+
+    explicit ControlPanel(channels::PortWrite write, QWidget* parent = nullptr);
+    ~ControlPanel() override;
+
+    // Seams for tests: the clock the scheduler and the display read, and the
+    // shortest length of one loop-test step.
+    void setClock(std::function<QDateTime()> clock);
+    void setStepPause(std::chrono::milliseconds pause) { m_stepPause = pause; }
+
+    std::int16_t outputState() const { return OutputState; }
+    std::int16_t stopRequested() const { return StopRequested; }
+    std::int32_t pauseScratch() const { return m_scratch; }
+    QTimer& timer1() { return Timer1; }
+    QTimer& timer2() { return Timer2; }
+    QLineEdit* field(int number) const; // Text1 .. Text32
+
+public slots:
+    void ToggleChannel(int channel);
+    void LoopTest();
+    void StopLoop();
+    void ExitCommand();
+    void SchedulerTick();
+    void ClockTick();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void buildControls();
+    channels::ChannelContext channelContext();
+    void setCaption(int channel, std::string_view caption);
+
+    std::int16_t OutputState = 0;
+    std::int16_t StopRequested = 0;
+    volatile std::int32_t m_scratch = 0;
+    QTimer Timer1;
+    QTimer Timer2;
+
+    channels::PortWrite m_write;
+    std::function<QDateTime()> m_clock;
+    std::chrono::milliseconds m_stepPause;
+    bool m_closing = false;
+    int m_loopDepth = 0;
+
+    std::array<QPushButton*, channels::ChannelCount> m_channelButtons{};
+    std::array<QLineEdit*, 32> m_fields{};
+    QLabel* m_clockLabel = nullptr;
+};
