@@ -9,17 +9,6 @@ bool isPatternLetter(QChar c)
     return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
 }
 
-// Separators and spaces between two kept fields are kept; those that only
-// led into or out of a dropped field (a bracket round a zone name) go.
-bool isLinkText(const QString& text)
-{
-    for (QChar c : text) {
-        if (c == u'(' || c == u')' || c == u'[' || c == u']')
-            return false;
-    }
-    return true;
-}
-
 } // namespace
 
 QString DateText(const QLocale& locale, QDate date)
@@ -76,63 +65,45 @@ QString TimeFormat(const QLocale& locale)
         }
     }
 
-    // Map each field to what Qt 6 renders; a day-period field (B, b) becomes
-    // the plain morning/afternoon marker, anything else unknown is dropped.
-    QList<Piece> kept;
-    bool hasMarker = false;
+    // Keep the fields Qt renders; a day-period field (B, b), which Qt 6.4 does
+    // not know, becomes the plain morning/afternoon marker; time-zone names
+    // and anything else are dropped with the brackets that held them.
+    QString result;
+    QString literal; // unquoted text since the last kept piece
+    auto flushLiteral = [&result, &literal] {
+        literal.remove(QStringLiteral("[]"));
+        literal.remove(QStringLiteral("()"));
+        while (literal.contains(QStringLiteral("  ")))
+            literal.replace(QStringLiteral("  "), QStringLiteral(" "));
+        result += literal;
+        literal.clear();
+    };
     for (const Piece& piece : pieces) {
         if (!piece.field) {
-            kept.append(piece);
-            continue;
-        }
-        const QChar letter = piece.text[0];
-        QString mapped;
-        if (letter == u'h' || letter == u'H' || letter == u'm' || letter == u's')
-            mapped = piece.text.left(2);
-        else if (letter == u'a' || letter == u'A' || letter == u'B' || letter == u'b')
-            mapped = hasMarker ? QString() : QStringLiteral("Ap");
-        if (mapped.startsWith(u'A'))
-            hasMarker = true;
-        if (!mapped.isEmpty())
-            kept.append({mapped, true});
-        else
-            kept.append({QString(), true}); // a hole where a field was dropped
-    }
-
-    // Literal text survives only between two kept fields, unless it is plain
-    // (no brackets) and the text sits before the first or after the last field
-    // as part of the time itself, such as a trailing "Uhr".
-    QString result;
-    int lastKept = -1;
-    for (int i = 0; i < kept.size(); ++i) {
-        if (kept[i].field && !kept[i].text.isEmpty())
-            lastKept = i;
-    }
-    bool seenField = false;
-    for (int i = 0; i < kept.size(); ++i) {
-        const Piece& piece = kept[i];
-        if (piece.field) {
-            if (!piece.text.isEmpty()) {
+            if (piece.text.startsWith(u'\'')) {
+                flushLiteral();
                 result += piece.text;
-                seenField = true;
+            } else {
+                literal += piece.text;
             }
             continue;
         }
-        const bool prevDropped = i > 0 && kept[i - 1].field && kept[i - 1].text.isEmpty();
-        const bool nextDropped =
-            i + 1 < kept.size() && kept[i + 1].field && kept[i + 1].text.isEmpty();
-        if (prevDropped || nextDropped)
-            continue; // the text around a dropped field goes with it
-        if (!isLinkText(piece.text))
+        const QChar letter = piece.text[0];
+        QString kept;
+        if (letter == u'h' || letter == u'H' || letter == u'm' || letter == u's')
+            kept = piece.text.left(2);
+        else if (letter == u'a' || letter == u'A')
+            kept = piece.text;
+        else if (letter == u'B' || letter == u'b')
+            kept = QStringLiteral("AP");
+        if (kept.isEmpty())
             continue;
-        if (!seenField && piece.text.trimmed().isEmpty())
-            continue;
-        if (i > lastKept && piece.text.trimmed().isEmpty())
-            continue;
-        result += piece.text;
+        flushLiteral();
+        result += kept;
     }
+    flushLiteral();
     result = result.trimmed();
-    if (!result.contains(u's')) // some regions' long format could lack seconds
+    if (!result.contains(u's')) // a long format without seconds is no clock
         result = QStringLiteral("HH:mm:ss");
     return result;
 }

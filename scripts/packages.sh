@@ -1,0 +1,32 @@
+# Sourced by the set-up scripts: installs, with apt-get, whatever Debian 12
+# packages the build, the panel and the tests need and the machine lacks.
+PC_AUTOMATION_PACKAGES=(
+    build-essential cmake pkg-config
+    qt6-base-dev libgl-dev
+    fonts-noto-cjk fonts-arphic-ukai
+    xvfb xauth xdotool x11-utils faketime
+    clang libclang-rt-14-dev
+)
+
+pc_automation_install_packages() {
+    local missing=()
+    local pkg
+    for pkg in "${PC_AUTOMATION_PACKAGES[@]}"; do
+        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" ||
+            missing+=("$pkg")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    local sudo=()
+    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+    echo "Installing: ${missing[*]}"
+    "${sudo[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
+        "${missing[@]}"
+}
+
+pc_automation_build() {
+    local build_dir=$1
+    shift
+    cmake -S "$PC_AUTOMATION_ROOT" -B "$build_dir" -DCMAKE_INSTALL_PREFIX="$build_dir/install" "$@"
+    cmake --build "$build_dir" --parallel "$(nproc)"
+}

@@ -1,0 +1,323 @@
+#include "ChannelTable.h"
+#include "Scheduler.h"
+
+#include <QRandomGenerator>
+#include <QTest>
+#include <map>
+#include <string>
+#include <vector>
+
+using namespace automation;
+
+namespace {
+
+// A window stand-in: named fields, a settable clock, the real channel core and
+// a port that records every write.
+struct FakeWindow {
+    std::map<std::string, QString, std::less<>> fields;
+    std::vector<QTime> clockReadings; // successive readings; the last repeats
+    std::size_t readings = 0;
+    std::int16_t outputState = 0;
+    std::vector<int> writes;
+    std::map<int, std::string> captions;
+
+    channels::ChannelContext ctx{outputState,
+                                 [this](std::int16_t v) { writes.push_back(v); },
+                                 [this](int ch, std::string_view c) { captions[ch] = std::string(c); }};
+
+    SchedulerSeams seams()
+    {
+        return SchedulerSeams{
+            [this](std::string_view name) {
+                const auto it = fields.find(name);
+                return it == fields.end() ? QString() : it->second;
+            },
+            [this] {
+                const std::size_t i = std::min(readings, clockReadings.size() - 1);
+                ++readings;
+                return clockReadings[i];
+            },
+            [this](int ch) { channels::SwitchChannelOn(ctx, ch); },
+            [this](int ch) { channels::SwitchChannelOff(ctx, ch); },
+        };
+    }
+    void at(QTime t)
+    {
+        clockReadings = {t};
+        readings = 0;
+    }
+    void tick() { SchedulerTick(seams()); }
+};
+
+} // namespace
+
+class tst_Scheduler : public QObject {
+    Q_OBJECT
+
+private slots:
+    void tableOrder();
+    void matchesDecimal_data();
+    void matchesDecimal();
+    void entryFires_data();
+    void entryFires();
+    void equalOnAndOffTimesEndOff();
+    void sameMinuteInTableOrder();
+    void manualToggleUndoneWithinMinuteOnly();
+    void switchRoutineReadsFieldsAgain();
+    void oneClockReadingPerTick();
+    void straddleNeverFiresAnHourEarly();
+    void randomAgainstModel();
+};
+
+void tst_Scheduler::tableOrder()
+{
+    // Every field Text1..Text32 belongs to exactly one entry, and each
+    // channel has one on and one off entry.
+    std::map<std::string, int> seen;
+    std::map<int, int> onCount, offCount;
+    for (const ScheduleEntry& e : ScheduleTable) {
+        ++seen[std::string(e.hourField)];
+        ++seen[std::string(e.minuteField)];
+        ++(e.action == Action::On ? onCount : offCount)[e.channel];
+    }
+    QCOMPARE(seen.size(), std::size_t(32));
+    for (int ch = 0; ch < 8; ++ch) {
+        QCOMPARE(onCount[ch], 1);
+        QCOMPARE(offCount[ch], 1);
+    }
+    QCOMPARE(ScheduleTable[3].hourField, std::string_view("Text9"));
+    QCOMPARE(ScheduleTable[5].hourField, std::string_view("Text7"));
+    QCOMPARE(ScheduleTable[8].hourField, std::string_view("Text29"));
+    QCOMPARE(ScheduleTable[10].hourField, std::string_view("Text17"));
+    QCOMPARE(ScheduleTable[15].minuteField, std::string_view("Text24"));
+}
+
+void tst_Scheduler::matchesDecimal_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("value");
+    QTest::addColumn<bool>("matches");
+    QTest::newRow("7") << "7" << 7 << true;
+    QTest::newRow("30") << "30" << 30 << true;
+    QTest::newRow("0") << "0" << 0 << true;
+    QTest::newRow("59") << "59" << 59 << true;
+    QTest::newRow("23") << "23" << 23 << true;
+    QTest::newRow("leading zero") << "07" << 7 << false;
+    QTest::newRow("00 for 0") << "00" << 0 << false;
+    QTest::newRow("space before") << " 7" << 7 << false;
+    QTest::newRow("space after") << "7 " << 7 << false;
+    QTest::newRow("plus sign") << "+7" << 7 << false;
+    QTest::newRow("minus zero") << "-0" << 0 << false;
+    QTest::newRow("unit") << "7h" << 7 << false;
+    QTest::newRow("full-width digit") << QString::fromUtf8("７") << 7 << false;
+    QTest::newRow("arabic-indic digit") << QString::fromUtf8("٧") << 7 << false;
+    QTest::newRow("empty") << "" << 0 << false;
+    QTest::newRow("other number") << "8" << 7 << false;
+    QTest::newRow("prefix only") << "1" << 12 << false;
+    QTest::newRow("longer") << "123" << 12 << false;
+    QTest::newRow("decimal point") << "7.0" << 7 << false;
+    QTest::newRow("hex") << "0x7" << 7 << false;
+}
+
+void tst_Scheduler::matchesDecimal()
+{
+    QFETCH(QString, text);
+    QFETCH(int, value);
+    QFETCH(bool, matches);
+    QCOMPARE(MatchesDecimal(text, value), matches);
+}
+
+void tst_Scheduler::entryFires_data()
+{
+    QTest::addColumn<QString>("hour");
+    QTest::addColumn<QString>("minute");
+    QTest::addColumn<QTime>("time");
+    QTest::addColumn<bool>("fires");
+    QTest::newRow("8/5 at 08:05") << "8" << "5" << QTime(8, 5, 0) << true;
+    QTest::newRow("8/5 late in the minute") << "8" << "5" << QTime(8, 5, 59, 999) << true;
+    QTest::newRow("08/05 never") << "08" << "05" << QTime(8, 5, 0) << false;
+    QTest::newRow("8/5 a minute late") << "8" << "5" << QTime(8, 6, 0) << false;
+    QTest::newRow("8/5 at 20:05") << "8" << "5" << QTime(20, 5, 0) << false;
+    QTest::newRow("midnight") << "0" << "0" << QTime(0, 0, 30) << true;
+    QTest::newRow("last minute") << "23" << "59" << QTime(23, 59, 59) << true;
+    QTest::newRow("hour only") << "8" << "" << QTime(8, 5) << false;
+    QTest::newRow("minute only") << "" << "5" << QTime(8, 5) << false;
+    QTest::newRow("swapped") << "5" << "8" << QTime(8, 5) << false;
+    QTest::newRow("hour 24") << "24" << "0" << QTime(0, 0) << false;
+}
+
+void tst_Scheduler::entryFires()
+{
+    QFETCH(QString, hour);
+    QFETCH(QString, minute);
+    QFETCH(QTime, time);
+    QFETCH(bool, fires);
+    FakeWindow w;
+    w.fields["Text1"] = hour;
+    w.fields["Text2"] = minute;
+    w.at(time);
+    w.tick();
+    QCOMPARE(w.writes, fires ? std::vector<int>{1} : std::vector<int>{});
+    // Later ticks of the same minute change nothing.
+    w.at(time);
+    w.tick();
+    QCOMPARE(w.writes.size(), std::size_t(fires ? 1 : 0));
+}
+
+void tst_Scheduler::equalOnAndOffTimesEndOff()
+{
+    FakeWindow w;
+    w.fields = {{"Text5", "12"}, {"Text6", "0"}, {"Text7", "12"}, {"Text8", "0"}};
+    for (int i = 0; i < 3; ++i) {
+        w.at(QTime(12, 0, i * 20));
+        w.tick();
+    }
+    QCOMPARE(w.writes, (std::vector<int>{2, 0, 2, 0, 2, 0}));
+    QCOMPARE(w.captions[1], std::string("收音機關"));
+}
+
+void tst_Scheduler::sameMinuteInTableOrder()
+{
+    FakeWindow w;
+    // Channel 2's entry comes before channel 1's off entry, after its on entry.
+    w.fields = {{"Text9", "6"}, {"Text10", "45"}, {"Text5", "6"}, {"Text6", "45"},
+                {"Text21", "6"}, {"Text22", "45"}};
+    w.at(QTime(6, 45));
+    w.tick();
+    QCOMPARE(w.writes, (std::vector<int>{0x02, 0x06, 0x86}));
+}
+
+void tst_Scheduler::manualToggleUndoneWithinMinuteOnly()
+{
+    FakeWindow w;
+    w.fields = {{"Text13", "7"}, {"Text14", "30"}};
+    w.at(QTime(7, 30, 0));
+    w.tick();
+    QCOMPARE(w.writes, std::vector<int>{8});
+    channels::ToggleChannel(w.ctx, 3); // by hand, against the schedule
+    w.at(QTime(7, 30, 10));
+    w.tick();
+    QCOMPARE(w.writes, (std::vector<int>{8, 0, 8}));
+    channels::ToggleChannel(w.ctx, 3);
+    w.at(QTime(7, 31, 0));
+    w.tick();
+    QCOMPARE(w.writes, (std::vector<int>{8, 0, 8, 0}));
+    QCOMPARE(int(w.outputState), 0);
+}
+
+void tst_Scheduler::switchRoutineReadsFieldsAgain()
+{
+    // A field cleared between the match and the switch routine's own read
+    // (as by an event in between) stops the switch.
+    FakeWindow w;
+    w.fields = {{"Text1", "9"}, {"Text2", "0"}};
+    w.at(QTime(9, 0));
+    int reads = 0;
+    SchedulerSeams seams = w.seams();
+    auto base = seams.fieldText;
+    seams.fieldText = [&](std::string_view name) {
+        if (name == "Text2" && ++reads > 1)
+            return QString();
+        return base(name);
+    };
+    SchedulerTick(seams);
+    QCOMPARE(reads, 2);
+    QVERIFY(w.writes.empty());
+}
+
+void tst_Scheduler::oneClockReadingPerTick()
+{
+    FakeWindow w;
+    w.at(QTime(10, 0));
+    w.tick();
+    QCOMPARE(w.readings, std::size_t(1));
+}
+
+void tst_Scheduler::straddleNeverFiresAnHourEarly()
+{
+    // Successive readings cross the top of the hour within one tick.
+    FakeWindow w;
+    w.fields = {{"Text1", "8"}, {"Text2", "59"}, {"Text3", "7"}, {"Text4", "0"}};
+    w.clockReadings = {QTime(7, 59, 59, 999), QTime(8, 0, 0, 0)};
+    w.tick();
+    w.tick();
+    QVERIFY(w.writes.empty());
+}
+
+namespace {
+
+QString randomText(QRandomGenerator& rng)
+{
+    static const QStringList pieces{"0", "1", "2", "3", "5", "7", "9", "00", "07", " ", "+", "-",
+                                    "h", "a", "\xef\xbc\x97", "\xd9\xa7", "12", "23", "59", "\t"};
+    switch (rng.bounded(6)) {
+    case 0:
+        return QString();
+    case 1:
+        return QString::number(rng.bounded(24));
+    case 2:
+        return QString::number(rng.bounded(60));
+    case 3:
+        return QString(int(rng.bounded(1, 300)), QChar(u'0' + rng.bounded(10)));
+    default: {
+        QString s;
+        const int n = rng.bounded(1, 4);
+        for (int i = 0; i < n; ++i)
+            s += QString::fromUtf8(pieces[rng.bounded(pieces.size())].toUtf8());
+        return s;
+    }
+    }
+}
+
+} // namespace
+
+void tst_Scheduler::randomAgainstModel()
+{
+    QRandomGenerator rng(20261208);
+    FakeWindow w;
+    std::vector<int> expectedWrites;
+    int model = 0;
+    for (int step = 0; step < 20000; ++step) {
+        // Change a few fields, sometimes everything.
+        const int changes = rng.bounded(4);
+        for (int c = 0; c < changes; ++c)
+            w.fields["Text" + std::to_string(rng.bounded(1, 33))] = randomText(rng);
+        // Times cluster round the fields' usual values so matches happen.
+        const QTime t(rng.bounded(4) == 0 ? int(rng.bounded(24)) : int(rng.bounded(3)) * 7,
+                      rng.bounded(4) == 0 ? int(rng.bounded(60)) : int(rng.bounded(3)) * 5,
+                      int(rng.bounded(60)));
+        if (rng.bounded(50) == 0) { // a manual toggle now and then
+            const int ch = int(rng.bounded(8));
+            channels::ToggleChannel(w.ctx, ch);
+            model = (model ^ (1 << ch)) & 0xFF;
+            expectedWrites.push_back(model);
+        }
+        w.at(t);
+        w.tick();
+
+        // The model: plain standard-library text comparison, entry by entry.
+        const std::string hour = std::to_string(t.hour());
+        const std::string minute = std::to_string(t.minute());
+        for (const ScheduleEntry& e : ScheduleTable) {
+            const std::string h = w.fields[std::string(e.hourField)].toStdString();
+            const std::string m = w.fields[std::string(e.minuteField)].toStdString();
+            if (h != hour || m != minute)
+                continue;
+            const int bit = 1 << e.channel;
+            const int next = e.action == Action::On ? (model | bit) : (model & ~bit);
+            if (next != model) {
+                model = next;
+                expectedWrites.push_back(model);
+            }
+        }
+        if (w.writes != expectedWrites)
+            QFAIL(qPrintable(QStringLiteral("divergence at step %1, time %2")
+                                 .arg(step)
+                                 .arg(t.toString())));
+        QCOMPARE(int(w.outputState), model);
+    }
+    QVERIFY(expectedWrites.size() > 100); // the run did exercise matches
+}
+
+QTEST_APPLESS_MAIN(tst_Scheduler)
+#include "tst_scheduler.moc"
