@@ -1,0 +1,523 @@
+#include "BoardFile.h"
+#include "Port.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <atomic>
+#include <cerrno>
+#include <QRegularExpression>
+#include <cstring>
+#include <dlfcn.h>
+#include <linux/ppdev.h>
+#include <map>
+#include <sys/ioctl.h>
+#include <unistd.h>
+#include <thread>
+
+using namespace fenwix;
+
+namespace {
+
+QString readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
+// A parallel port that exists only in the test: records the requests it is
+// given and fails the ones it is told to.
+struct FakeDevice {
+    std::vector<std::string> calls;
+    std::map<unsigned long, int> failWith; // request -> errno
+    int openError = 0;
+    int dataLines = -1;
+    int openCount = 0;
+
+    DeviceOps ops()
+    {
+        return DeviceOps{
+            [this](const char*, int) {
+                calls.push_back("open");
+                if (openError) {
+                    errno = openError;
+                    return -1;
+                }
+                ++openCount;
+                return 42;
+            },
+            [this](int fd, unsigned long request, void* arg) {
+                if (fd != 42)
+                    return errno = EBADF, -1;
+                calls.push_back(name(request, arg));
+                if (const auto it = failWith.find(request); it != failWith.end())
+                    return errno = it->second, -1;
+                if (request == PPWDATA)
+                    dataLines = *static_cast<unsigned char*>(arg);
+                return 0;
+            },
+            [this](int) {
+                calls.push_back("close");
+                return 0;
+            },
+        };
+    }
+    static std::string name(unsigned long request, void* arg)
+    {
+        switch (request) {
+        case PPEXCL:
+            return "excl";
+        case PPCLAIM:
+            return "claim";
+        case PPRELEASE:
+            return "release";
+        case PPDATADIR:
+            return "datadir " + std::to_string(*static_cast<int*>(arg));
+        case PPWDATA:
+            return "wdata " + std::to_string(*static_cast<unsigned char*>(arg));
+        default:
+            return "other";
+        }
+    }
+};
+
+struct Lines {
+    std::vector<std::string> lines;
+    Reporter reporter()
+    {
+        return [this](std::string_view l) { lines.emplace_back(l); };
+    }
+};
+
+// Runs this program as a child that loads the real library and calls it.
+struct Child {
+    int exitCode = -1;
+    QString err;
+};
+
+Child runChild(const QStringList& values, const QMap<QString, QString>& env)
+{
+    QProcess p;
+    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+    e.insert(QStringLiteral("FENWIX_TEST_CHILD"), values.join(u','));
+    e.remove(QStringLiteral("FENWIX_LPT1"));
+    e.remove(QStringLiteral("FENWIX_TRACE"));
+    e.remove(QStringLiteral("FENWIX_BOARD"));
+    for (auto it = env.begin(); it != env.end(); ++it)
+        e.insert(it.key(), it.value());
+    p.setProcessEnvironment(e);
+    p.start(QCoreApplication::applicationFilePath(), {});
+    if (!p.waitForFinished(60000))
+        return {};
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            QString::fromLocal8Bit(p.readAllStandardError())};
+}
+
+int childMain()
+{
+    void* lib = dlopen(FENWIX_LIBRARY, RTLD_NOW);
+    if (!lib)
+        return 3;
+    using Out = void (*)(std::int16_t);
+    auto out = reinterpret_cast<Out>(dlsym(lib, "FENWIX_OUT_LPT1"));
+    if (!out)
+        return 4;
+    const QStringList values = qEnvironmentVariable("FENWIX_TEST_CHILD").split(u',');
+    for (const QString& v : values)
+        out(static_cast<std::int16_t>(v.toInt()));
+    return 0;
+}
+
+} // namespace
+
+class tst_Fenwix : public QObject {
+    Q_OBJECT
+
+private slots:
+    void configFromEnvironment_data();
+    void configFromEnvironment();
+    void boardPath_data();
+    void boardPath();
+    void parseBoardState_data();
+    void parseBoardState();
+    void virtualBoardAndTrace();
+    void ppdevSuccessKeepsClaim();
+    void ppdevFailures_data();
+    void ppdevFailures();
+    void ppdevRealPaths_data();
+    void ppdevRealPaths();
+    void writeFailureReopens();
+    void noTornReadUnderConcurrentWrites();
+    void twoProcessesShareOneTrace();
+    void unwritableFiles_data();
+    void unwritableFiles();
+    void realLibraryReachesBoardAndTrace();
+
+private:
+    QTemporaryDir m_tmp;
+};
+
+void tst_Fenwix::configFromEnvironment_data()
+{
+    QTest::addColumn<QString>("lpt"); // "<unset>" for no variable
+    QTest::addColumn<bool>("parport0Exists");
+    QTest::addColumn<bool>("virtualBoard");
+    QTest::addColumn<QString>("device");
+    QTest::newRow("unset, no port") << "<unset>" << false << true << "";
+    QTest::newRow("unset, port present") << "<unset>" << true << false << "/dev/parport0";
+    QTest::newRow("empty, port present") << "" << true << false << "/dev/parport0";
+    QTest::newRow("virtual") << "virtual" << true << true << "";
+    QTest::newRow("device path") << "/dev/parport1" << false << false << "/dev/parport1";
+    QTest::newRow("anything else is a path") << "Virtual" << false << false << "Virtual";
+}
+
+void tst_Fenwix::configFromEnvironment()
+{
+    QFETCH(QString, lpt);
+    QFETCH(bool, parport0Exists);
+    QFETCH(bool, virtualBoard);
+    QFETCH(QString, device);
+    const QByteArray value = lpt.toUtf8();
+    const Config c = fenwix::configFromEnvironment(
+        [&](const char* name) -> const char* {
+            if (std::string_view(name) == "FENWIX_LPT1")
+                return lpt == "<unset>" ? nullptr : value.constData();
+            if (std::string_view(name) == "FENWIX_TRACE")
+                return "/tmp/trace";
+            return nullptr;
+        },
+        [&](const char* path) { return std::string_view(path) == "/dev/parport0" && parport0Exists; });
+    QCOMPARE(c.virtualBoard, virtualBoard);
+    QCOMPARE(QString::fromStdString(c.device), device);
+    QCOMPARE(c.tracePath, std::string("/tmp/trace"));
+}
+
+void tst_Fenwix::boardPath_data()
+{
+    QTest::addColumn<QString>("board");
+    QTest::addColumn<QString>("runtime");
+    QTest::addColumn<QString>("expected");
+    const QString uid = QString::number(::getuid());
+    QTest::newRow("FENWIX_BOARD") << "/x/board" << "/run/user/7" << "/x/board";
+    QTest::newRow("XDG_RUNTIME_DIR") << "" << "/run/user/7" << "/run/user/7/fenwix-lpt1";
+    QTest::newRow("neither") << "" << "" << "/tmp/fenwix-lpt1-" + uid;
+}
+
+void tst_Fenwix::boardPath()
+{
+    QFETCH(QString, board);
+    QFETCH(QString, runtime);
+    QFETCH(QString, expected);
+    const QByteArray b = board.toUtf8(), r = runtime.toUtf8();
+    const std::string path = fenwix::boardPath([&](const char* name) -> const char* {
+        if (std::string_view(name) == "FENWIX_BOARD")
+            return b.constData();
+        if (std::string_view(name) == "XDG_RUNTIME_DIR")
+            return r.constData();
+        return nullptr;
+    });
+    QCOMPARE(QString::fromStdString(path), expected);
+}
+
+void tst_Fenwix::parseBoardState_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<int>("value"); // -1: not a state
+    QTest::addColumn<QString>("status");
+    QTest::newRow("virtual") << QByteArray("8\nvirtual\n") << 8 << "virtual";
+    QTest::newRow("error") << QByteArray("255\n/dev/parport0 error: Device or resource busy\n")
+                           << 255 << "/dev/parport0 error: Device or resource busy";
+    QTest::newRow("empty") << QByteArray() << -1 << "";
+    QTest::newRow("one line") << QByteArray("8\n") << -1 << "";
+    QTest::newRow("no status end") << QByteArray("8\nvirt") << -1 << "";
+    QTest::newRow("out of range") << QByteArray("256\nvirtual\n") << -1 << "";
+    QTest::newRow("negative") << QByteArray("-1\nvirtual\n") << -1 << "";
+    QTest::newRow("not a number") << QByteArray("x\nvirtual\n") << -1 << "";
+}
+
+void tst_Fenwix::parseBoardState()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(int, value);
+    QFETCH(QString, status);
+    const auto state = fenwix::parseBoardState(std::string_view(text.constData(), text.size()));
+    QCOMPARE(state.has_value(), value >= 0);
+    if (state) {
+        QCOMPARE(state->value, value);
+        QCOMPARE(QString::fromStdString(state->status), status);
+    }
+}
+
+void tst_Fenwix::virtualBoardAndTrace()
+{
+    Config c;
+    c.boardPath = m_tmp.filePath(QStringLiteral("vboard")).toStdString();
+    c.tracePath = m_tmp.filePath(QStringLiteral("vtrace")).toStdString();
+    Lines lines;
+    Port port(c, DeviceOps{}, lines.reporter());
+    const std::vector<int> values{8, 0, 255, -1, 0x1FF};
+    for (int v : values)
+        port.out(static_cast<std::int16_t>(v));
+    QCOMPARE(readFile(QString::fromStdString(c.boardPath)), QStringLiteral("255\nvirtual\n"));
+    const QStringList trace = readFile(QString::fromStdString(c.tracePath)).split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(trace.size(), int(values.size()));
+    const QRegularExpression line(QStringLiteral("^\\d{10,}\\.\\d{6} (-?\\d+)$"));
+    for (int i = 0; i < trace.size(); ++i) {
+        const auto m = line.match(trace[i]);
+        QVERIFY2(m.hasMatch(), qPrintable(trace[i]));
+        QCOMPARE(m.captured(1).toInt(), values[std::size_t(i)]); // the value as passed
+    }
+    QVERIFY(lines.lines.empty());
+}
+
+void tst_Fenwix::ppdevSuccessKeepsClaim()
+{
+    FakeDevice dev;
+    Config c;
+    c.virtualBoard = false;
+    c.device = "/dev/parport9";
+    c.boardPath = m_tmp.filePath(QStringLiteral("okboard")).toStdString();
+    Lines lines;
+    {
+        Port port(c, dev.ops(), lines.reporter());
+        port.out(0x81);
+        port.out(0x102); // only the low 8 bits reach the data lines
+        QCOMPARE(dev.dataLines, 2);
+        QCOMPARE(readFile(QString::fromStdString(c.boardPath)),
+                 QStringLiteral("2\n/dev/parport9 ok\n"));
+    }
+    const std::vector<std::string> expected{"open",      "excl",     "claim",   "datadir 0",
+                                            "wdata 129", "wdata 2", "release", "close"};
+    QCOMPARE(dev.calls, expected);
+    QVERIFY(lines.lines.empty());
+}
+
+void tst_Fenwix::ppdevFailures_data()
+{
+    QTest::addColumn<int>("openError");
+    QTest::addColumn<qulonglong>("failingRequest");
+    QTest::addColumn<int>("error");
+    QTest::addColumn<QString>("remedy");
+    QTest::newRow("no permission") << EACCES << 0ull << 0 << "usermod -aG";
+    QTest::newRow("busy") << 0 << qulonglong(PPCLAIM) << EBUSY << "modprobe -r lp";
+    QTest::newRow("exclusive refused") << 0 << qulonglong(PPEXCL) << EBUSY << "another driver";
+    QTest::newRow("no port behind the device") << ENXIO << 0ull << 0 << "parport_pc";
+    QTest::newRow("data direction") << 0 << qulonglong(PPDATADIR) << EIO << "trying again";
+}
+
+void tst_Fenwix::ppdevFailures()
+{
+    QFETCH(int, openError);
+    QFETCH(qulonglong, failingRequest);
+    QFETCH(int, error);
+    QFETCH(QString, remedy);
+    FakeDevice dev;
+    dev.openError = openError;
+    if (failingRequest)
+        dev.failWith[failingRequest] = error;
+    Config c;
+    c.virtualBoard = false;
+    // A real file, so the owner group can be named in the remedy.
+    c.device = m_tmp.filePath(QStringLiteral("fake-parport")).toStdString();
+    QFile(QString::fromStdString(c.device)).open(QIODevice::WriteOnly);
+    c.boardPath = m_tmp.filePath(QStringLiteral("failboard")).toStdString();
+    Lines lines;
+    Port port(c, dev.ops(), lines.reporter());
+    for (int i = 0; i < 3; ++i)
+        port.out(5);
+    // One line, however many calls, naming the device, the error and a remedy.
+    QCOMPARE(lines.lines.size(), std::size_t(1));
+    const QString msg = QString::fromStdString(lines.lines[0]);
+    QVERIFY2(msg.contains(QString::fromStdString(c.device)), qPrintable(msg));
+    QVERIFY2(msg.contains(QString::fromLocal8Bit(std::strerror(openError ? openError : error))),
+             qPrintable(msg));
+    QVERIFY2(msg.contains(remedy), qPrintable(msg));
+    QCOMPARE(dev.dataLines, -1);
+    // Every call tried the device again, and the board file shows the failure.
+    QCOMPARE(std::count(dev.calls.begin(), dev.calls.end(), "open"), 3);
+    QCOMPARE(std::count(dev.calls.begin(), dev.calls.end(), "close"), openError ? 0 : 3);
+    const QString board = readFile(QString::fromStdString(c.boardPath));
+    QVERIFY2(board.startsWith(QStringLiteral("5\n") + QString::fromStdString(c.device) + " error: "),
+             qPrintable(board));
+
+    // Once the device works, writing goes on and it is said once.
+    dev.openError = 0;
+    dev.failWith.clear();
+    port.out(6);
+    QCOMPARE(dev.dataLines, 6);
+    QCOMPARE(lines.lines.size(), std::size_t(2));
+    QVERIFY(readFile(QString::fromStdString(c.boardPath)).endsWith(QStringLiteral(" ok\n")));
+}
+
+void tst_Fenwix::ppdevRealPaths_data()
+{
+    QTest::addColumn<QString>("device");
+    QTest::addColumn<int>("error");
+    QTest::newRow("does not exist") << "/dev/nonexistent" << ENOENT;
+    QTest::newRow("/dev/null") << "/dev/null" << ENOTTY;
+    QTest::newRow("regular file") << m_tmp.filePath(QStringLiteral("plain")) << ENOTTY;
+    QTest::newRow("folder") << m_tmp.path() << EISDIR;
+}
+
+void tst_Fenwix::ppdevRealPaths()
+{
+    QFETCH(QString, device);
+    QFETCH(int, error);
+    if (device.endsWith(QStringLiteral("plain"))) {
+        QFile f(device);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+    }
+    Config c;
+    c.virtualBoard = false;
+    c.device = device.toStdString();
+    c.boardPath = m_tmp.filePath(QStringLiteral("realboard")).toStdString();
+    Lines lines;
+    Port port(c, systemDeviceOps(), lines.reporter());
+    port.out(1);
+    port.out(2);
+    QCOMPARE(lines.lines.size(), std::size_t(1));
+    const QString msg = QString::fromStdString(lines.lines[0]);
+    QVERIFY2(msg.contains(QString::fromLocal8Bit(std::strerror(error))), qPrintable(msg));
+    QVERIFY(!port.deviceOpen());
+    QCOMPARE(readFile(QString::fromStdString(c.boardPath)),
+             QStringLiteral("2\n%1 error: %2\n").arg(device, QString::fromLocal8Bit(std::strerror(error))));
+}
+
+void tst_Fenwix::writeFailureReopens()
+{
+    FakeDevice dev;
+    dev.failWith[PPWDATA] = EIO;
+    Config c;
+    c.virtualBoard = false;
+    c.device = "/dev/parport9";
+    c.boardPath = m_tmp.filePath(QStringLiteral("eioboard")).toStdString();
+    Lines lines;
+    Port port(c, dev.ops(), lines.reporter());
+    port.out(3);
+    QVERIFY(!port.deviceOpen());
+    QCOMPARE(lines.lines.size(), std::size_t(1));
+    QVERIFY(readFile(QString::fromStdString(c.boardPath)).contains(QStringLiteral("error: ")));
+    dev.failWith.clear();
+    port.out(4);
+    QCOMPARE(dev.openCount, 2);
+    QCOMPARE(dev.dataLines, 4);
+}
+
+void tst_Fenwix::noTornReadUnderConcurrentWrites()
+{
+    Config c;
+    c.boardPath = m_tmp.filePath(QStringLiteral("raceboard")).toStdString();
+    Port port(c, DeviceOps{}, Reporter{});
+    port.out(0);
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        for (int i = 0; i < 20000; ++i)
+            port.out(static_cast<std::int16_t>(i % 256));
+        done = true;
+    });
+    int reads = 0, bad = 0;
+    QString sample;
+    while (!done) {
+        QFile f(QString::fromStdString(c.boardPath));
+        if (!f.open(QIODevice::ReadOnly)) {
+            ++bad;
+            continue;
+        }
+        const QByteArray text = f.readAll();
+        ++reads;
+        if (!fenwix::parseBoardState(std::string_view(text.constData(), text.size()))) {
+            ++bad;
+            sample = QString::fromUtf8(text);
+        }
+    }
+    writer.join();
+    QVERIFY(reads > 100);
+    QVERIFY2(bad == 0, qPrintable(QStringLiteral("%1 bad reads, e.g. '%2'").arg(bad).arg(sample)));
+    // No temporary copies are left behind.
+    QCOMPARE(QDir(m_tmp.path()).entryList({QStringLiteral("raceboard.*")}, QDir::Files).size(), 0);
+}
+
+void tst_Fenwix::twoProcessesShareOneTrace()
+{
+    const QString trace = m_tmp.filePath(QStringLiteral("shared-trace"));
+    QStringList values;
+    for (int i = 0; i < 2000; ++i)
+        values << QString::number(i % 256);
+    QMap<QString, QString> env{{"FENWIX_LPT1", "virtual"},
+                               {"FENWIX_TRACE", trace},
+                               {"FENWIX_BOARD", m_tmp.filePath(QStringLiteral("twoboard"))}};
+    QProcess a, b;
+    auto start = [&](QProcess& p) {
+        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+        e.insert(QStringLiteral("FENWIX_TEST_CHILD"), values.join(u','));
+        for (auto it = env.begin(); it != env.end(); ++it)
+            e.insert(it.key(), it.value());
+        p.setProcessEnvironment(e);
+        p.start(QCoreApplication::applicationFilePath(), {});
+    };
+    start(a);
+    start(b);
+    QVERIFY(a.waitForFinished(60000) && b.waitForFinished(60000));
+    QCOMPARE(a.exitCode(), 0);
+    QCOMPARE(b.exitCode(), 0);
+    const QStringList lines = readFile(trace).split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 4000);
+    const QRegularExpression well(QStringLiteral("^\\d+\\.\\d{6} \\d{1,3}$"));
+    for (const QString& l : lines)
+        QVERIFY2(well.match(l).hasMatch(), qPrintable(l));
+}
+
+void tst_Fenwix::unwritableFiles_data()
+{
+    QTest::addColumn<QString>("board");
+    QTest::addColumn<QString>("trace");
+    QTest::addColumn<QString>("named");
+    const QString ok = m_tmp.filePath(QStringLiteral("wboard"));
+    QTest::newRow("trace in a missing folder") << ok << "/nonexistent/trace" << "/nonexistent/trace";
+    QTest::newRow("trace is a folder") << ok << m_tmp.path() << m_tmp.path();
+    QTest::newRow("board in a missing folder") << "/nonexistent/board" << "" << "/nonexistent/board";
+}
+
+void tst_Fenwix::unwritableFiles()
+{
+    QFETCH(QString, board);
+    QFETCH(QString, trace);
+    QFETCH(QString, named);
+    QMap<QString, QString> env{{"FENWIX_LPT1", "virtual"}, {"FENWIX_BOARD", board}};
+    if (!trace.isEmpty())
+        env.insert(QStringLiteral("FENWIX_TRACE"), trace);
+    const Child child = runChild({"1", "2", "3"}, env);
+    QCOMPARE(child.exitCode, 0); // the calls returned
+    const QStringList err = child.err.split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(err.size(), 1); // reported once
+    QVERIFY2(err[0].contains(named), qPrintable(err[0]));
+}
+
+void tst_Fenwix::realLibraryReachesBoardAndTrace()
+{
+    const QString board = m_tmp.filePath(QStringLiteral("libboard"));
+    const QString trace = m_tmp.filePath(QStringLiteral("libtrace"));
+    const Child child = runChild({"8", "9", "-1"},
+                                 {{"FENWIX_LPT1", "/dev/nonexistent"},
+                                  {"FENWIX_BOARD", board},
+                                  {"FENWIX_TRACE", trace}});
+    QCOMPARE(child.exitCode, 0);
+    // A hardware failure is never shown as success.
+    QCOMPARE(readFile(board),
+             QStringLiteral("255\n/dev/nonexistent error: %1\n").arg(QString::fromLocal8Bit(std::strerror(ENOENT))));
+    QCOMPARE(readFile(trace).split(u'\n', Qt::SkipEmptyParts).size(), 3);
+    QCOMPARE(child.err.count(u'\n'), 1);
+}
+
+int main(int argc, char* argv[])
+{
+    if (qEnvironmentVariableIsSet("FENWIX_TEST_CHILD"))
+        return childMain();
+    QCoreApplication app(argc, argv);
+    tst_Fenwix test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_fenwix.moc"
