@@ -109,7 +109,11 @@ QString text(std::string_view utf8)
 // back to faces that carry Traditional Chinese glyphs.
 QFont makeFont(FontKind kind)
 {
+    // Weight and slant are set on every font, so none is inherited from the
+    // bold window font.
     QFont font;
+    font.setBold(false);
+    font.setItalic(false);
     if (kind == FontKind::Title) {
         font.setFamilies({QStringLiteral("標楷體"), QStringLiteral("DFKai-SB"),
                           QStringLiteral("AR PL UKai TW"), QStringLiteral("AR PL UKai"),

@@ -59,8 +59,8 @@ private:
     std::int16_t OutputState = 0;
     std::int16_t StopRequested = 0;
     volatile std::int32_t m_scratch = 0;
-    QTimer Timer1;
-    QTimer Timer2;
+    QTimer Timer1{this};
+    QTimer Timer2{this};
 
     channels::PortWrite m_write;
     std::function<QDateTime()> m_clock;
