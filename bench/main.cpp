@@ -1,0 +1,409 @@
+// Measures the panel against the floor its toolkit and file system set, and
+// prints one table. Options: --idle-seconds N (default 60), --quick.
+#include "ChannelTable.h"
+#include "ControlPanel.h"
+#include "Port.h"
+#include "Scheduler.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <sys/resource.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double micros(Clock::duration d)
+{
+    return std::chrono::duration<double, std::micro>(d).count();
+}
+
+double percentile(std::vector<double> v, double p)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    const auto i = static_cast<std::size_t>(p * static_cast<double>(v.size() - 1) + 0.5);
+    return v[std::min(i, v.size() - 1)];
+}
+
+struct Row {
+    std::string what;
+    std::string figure;
+    std::string anchor;
+    std::string aim;
+};
+std::vector<Row> table;
+
+std::string fmt(const char* format, double a, double b = 0)
+{
+    char buffer[128];
+    std::snprintf(buffer, sizeof buffer, format, a, b);
+    return buffer;
+}
+
+// --- SchedulerTick over 32 plain string fields -------------------------------
+void benchScheduler(int ticks)
+{
+    std::array<QString, 33> fields;
+    std::int16_t state = 0;
+    channels::ChannelContext ctx{state, [](std::int16_t) {}, [](int, std::string_view) {}};
+    const QTime now(7, 30, 0);
+    automation::SchedulerSeams seams{
+        [&fields](std::string_view name) -> QString {
+            int n = 0;
+            for (char c : name.substr(4))
+                n = n * 10 + (c - '0');
+            return fields[static_cast<std::size_t>(n)];
+        },
+        [now] { return now; },
+        [&ctx](int ch) { channels::SwitchChannelOn(ctx, ch); },
+        [&ctx](int ch) { channels::SwitchChannelOff(ctx, ch); },
+    };
+    struct Case {
+        const char* name;
+        QString hour, minute;
+    };
+    for (const Case& c : {Case{"empty", "", ""}, Case{"filled", "8", "15"}, Case{"matching", "7", "30"}}) {
+        for (std::size_t i = 1; i <= 32; ++i)
+            fields[i] = (i % 2) ? c.hour : c.minute;
+        std::vector<double> samples;
+        samples.reserve(static_cast<std::size_t>(ticks));
+        for (int i = 0; i < ticks; ++i) {
+            const auto t0 = Clock::now();
+            automation::SchedulerTick(seams);
+            samples.push_back(micros(Clock::now() - t0));
+        }
+        table.push_back({std::string("SchedulerTick, 32 fields ") + c.name,
+                         fmt("median %.2f us", percentile(samples, 0.5)),
+                         "500 ms tick", "< 20 us"});
+    }
+}
+
+// --- Click on BIT0 to the port call ---------------------------------------------
+void benchClick(int clicks)
+{
+    Clock::time_point pressed;
+    std::vector<double> samples;
+    samples.reserve(static_cast<std::size_t>(clicks));
+    ControlPanel panel([&](std::int16_t) { samples.push_back(micros(Clock::now() - pressed)); });
+    panel.timer1().stop();
+    panel.timer2().stop();
+    panel.show();
+    QCoreApplication::processEvents();
+    auto* bit0 = panel.findChild<QPushButton*>(QStringLiteral("BIT0"));
+    const QPointF at(bit0->width() / 2.0, bit0->height() / 2.0);
+    const QPointF global = bit0->mapToGlobal(at);
+    for (int i = 0; i < clicks; ++i) {
+        QMouseEvent press(QEvent::MouseButtonPress, at, global, Qt::LeftButton, Qt::LeftButton,
+                          Qt::NoModifier);
+        QMouseEvent release(QEvent::MouseButtonRelease, at, global, Qt::LeftButton, Qt::NoButton,
+                            Qt::NoModifier);
+        pressed = Clock::now();
+        QApplication::sendEvent(bit0, &press);
+        QApplication::sendEvent(bit0, &release);
+        if (i % 64 == 0)
+            QCoreApplication::processEvents(); // let repaints happen as they would
+    }
+    table.push_back({"click on BIT0 to port call",
+                     fmt("median %.1f us, p99 %.1f us", percentile(samples, 0.5), percentile(samples, 0.99)),
+                     "-", "p99 < 200 us"});
+}
+
+// --- One port library call against the bare file operations -----------------------
+double medianOf(int n, const std::function<void(int)>& op)
+{
+    std::vector<double> samples;
+    samples.reserve(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i) {
+        const auto t0 = Clock::now();
+        op(i);
+        samples.push_back(micros(Clock::now() - t0));
+    }
+    return percentile(samples, 0.5);
+}
+
+void benchPortCall(const QString& folder, const char* label, int calls)
+{
+    const std::string board = QDir(folder).filePath(QStringLiteral("bench-board")).toStdString();
+    const std::string trace = QDir(folder).filePath(QStringLiteral("bench-trace")).toStdString();
+
+    // The floor: the same file operations done bare.
+    const double bareReplace = medianOf(calls, [&](int i) {
+        const std::string tmp = board + ".bare.tmp";
+        const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        char text[32];
+        const int n = std::snprintf(text, sizeof text, "%d\nvirtual\n", i & 0xFF);
+        (void)!::write(fd, text, static_cast<std::size_t>(n));
+        ::close(fd);
+        ::rename(tmp.c_str(), board.c_str());
+    });
+    const int traceFd = ::open(trace.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    const double bareAppend = medianOf(calls, [&](int i) {
+        char line[64];
+        const int n = std::snprintf(line, sizeof line, "%lld.%06d %d\n", 1796700000LL, i % 1000000, i & 0xFF);
+        (void)!::write(traceFd, line, static_cast<std::size_t>(n));
+    });
+    ::close(traceFd);
+
+    fenwix::Config plain;
+    plain.boardPath = board;
+    fenwix::Port untraced(plain, fenwix::DeviceOps{}, fenwix::Reporter{});
+    const double call = medianOf(calls, [&](int i) { untraced.out(static_cast<std::int16_t>(i & 0xFF)); });
+    fenwix::Config traced = plain;
+    traced.tracePath = trace;
+    fenwix::Port tracing(traced, fenwix::DeviceOps{}, fenwix::Reporter{});
+    const double tracedCall = medianOf(calls, [&](int i) { tracing.out(static_cast<std::int16_t>(i & 0xFF)); });
+
+    table.push_back({std::string("port call, virtual board, ") + label,
+                     fmt("median %.1f us (%.2fx)", call, call / bareReplace),
+                     fmt("bare replace %.1f us", bareReplace), "<= 1.5x"});
+    table.push_back({std::string("port call with trace, ") + label,
+                     fmt("median %.1f us (%.2fx)", tracedCall, tracedCall / (bareReplace + bareAppend)),
+                     fmt("bare replace + append %.1f us", bareReplace + bareAppend), "<= 1.5x"});
+    ::unlink(board.c_str());
+    ::unlink(trace.c_str());
+}
+
+// --- Child programs for start-up, memory and idle figures ---------------------------
+long peakRssKb()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stol(line.substr(6));
+    }
+    return -1;
+}
+
+// A bare window holding as many buttons, fields, labels and timers as the
+// panel, with the same texts in the same faces, so font loading is in the floor.
+QWidget* makeBareWindow()
+{
+    auto* w = new QWidget;
+    QFont base;
+    base.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Noto Sans CJK TC"),
+                      QStringLiteral("sans-serif")});
+    base.setPointSizeF(12);
+    base.setBold(true);
+    w->setFont(base);
+    QStringList captions;
+    for (const channels::Channel& row : channels::ChannelTable)
+        captions << QString::fromUtf8(row.initialCaption.data(), qsizetype(row.initialCaption.size()));
+    captions << QStringLiteral("循環測試") << QStringLiteral("停止") << QStringLiteral("離開");
+    for (int i = 0; i < 11; ++i)
+        (new QPushButton(captions[i], w))->setGeometry(10 + (i % 6) * 60, 10 + (i / 6) * 40, 50, 33);
+    for (int i = 0; i < 32; ++i)
+        (new QLineEdit(w))->setGeometry(10 + (i % 8) * 50, 100 + (i / 8) * 30, 25, 19);
+    for (int i = 0; i < 23; ++i)
+        (new QLabel(i < 16 ? QStringLiteral("：") : QStringLiteral("註：時間為24小時制"), w))
+            ->setGeometry(10 + (i % 8) * 50, 250 + (i / 8) * 30, 45, 20);
+    auto* title = new QLabel(QStringLiteral("PC自動化控制"), w);
+    QFont kai;
+    kai.setFamilies({QStringLiteral("AR PL UKai TW"), QStringLiteral("serif")});
+    kai.setPointSizeF(26.25);
+    kai.setBold(true);
+    kai.setItalic(true);
+    title->setFont(kai);
+    title->setGeometry(10, 400, 225, 41);
+    auto* t1 = new QTimer(w);
+    auto* t2 = new QTimer(w);
+    t1->start(500);
+    t2->start(1000);
+    w->setFixedSize(489, 508);
+    return w;
+}
+
+class FirstPaint : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint && !done) {
+            done = true;
+            QTimer::singleShot(0, [] {
+                std::printf("painted %ld\n", peakRssKb());
+                std::fflush(stdout);
+                QCoreApplication::exit(0);
+            });
+        }
+        return QObject::eventFilter(watched, event);
+    }
+    bool done = false;
+};
+
+int childStartup(int argc, char* argv[], bool panel)
+{
+    QApplication app(argc, argv);
+    QWidget* w = panel ? new ControlPanel([](std::int16_t) {}) : makeBareWindow();
+    FirstPaint filter;
+    w->installEventFilter(&filter);
+    w->show();
+    const int rc = QApplication::exec();
+    delete w;
+    return rc;
+}
+
+int childIdle(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    ControlPanel panel([](std::int16_t) {});
+    panel.show();
+    return QApplication::exec();
+}
+
+struct Startup {
+    double ms;
+    long rssKb;
+};
+
+Startup runStartup(const char* mode)
+{
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    child.setProcessEnvironment(env);
+    QElapsedTimer timer;
+    timer.start();
+    child.start(QCoreApplication::applicationFilePath(), {QString::fromLatin1(mode)});
+    child.waitForReadyRead(30000);
+    const double ms = static_cast<double>(timer.nsecsElapsed()) / 1e6;
+    const QByteArray out = child.readAllStandardOutput();
+    child.waitForFinished(30000);
+    return {ms, out.startsWith("painted ") ? out.mid(8).trimmed().toLong() : -1};
+}
+
+void benchStartup(int runs)
+{
+    std::vector<double> panelMs, bareMs, panelKb, bareKb;
+    for (int i = 0; i < runs; ++i) { // alternate, so drift hits both alike
+        const Startup p = runStartup("--child-startup-panel");
+        const Startup b = runStartup("--child-startup-bare");
+        panelMs.push_back(p.ms);
+        bareMs.push_back(b.ms);
+        panelKb.push_back(double(p.rssKb));
+        bareKb.push_back(double(b.rssKb));
+    }
+    const double pm = percentile(panelMs, 0.5), bm = percentile(bareMs, 0.5);
+    const double pk = percentile(panelKb, 0.5), bk = percentile(bareKb, 0.5);
+    table.push_back({"start-up to first paint", fmt("median %.1f ms (+%.1f ms)", pm, pm - bm),
+                     fmt("bare window %.1f ms", bm), "within 50 ms"});
+    table.push_back({"peak resident memory", fmt("%.0f KiB (%.2fx)", pk, pk / bk),
+                     fmt("bare window %.0f KiB", bk), "within 10 %"});
+}
+
+void benchIdle(int seconds)
+{
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--child-idle")});
+    child.waitForStarted();
+    const qint64 pid = child.processId();
+    auto sample = [pid](double& cpuSeconds, long& switches) {
+        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+        std::string content((std::istreambuf_iterator<char>(stat)), {});
+        const auto close = content.rfind(')');
+        std::istringstream rest(content.substr(close + 2));
+        std::string field;
+        long utime = 0, stime = 0;
+        for (int i = 3; i <= 15 && rest >> field; ++i) {
+            if (i == 14)
+                utime = std::stol(field);
+            if (i == 15)
+                stime = std::stol(field);
+        }
+        cpuSeconds = double(utime + stime) / double(sysconf(_SC_CLK_TCK));
+        std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+        std::string line;
+        switches = 0;
+        while (std::getline(status, line)) {
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0 ||
+                line.rfind("nonvoluntary_ctxt_switches:", 0) == 0)
+                switches += std::stol(line.substr(line.find(':') + 1));
+        }
+    };
+    QThread::sleep(2); // past start-up
+    double cpu0 = 0, cpu1 = 0;
+    long sw0 = 0, sw1 = 0;
+    sample(cpu0, sw0);
+    QThread::sleep(static_cast<unsigned long>(seconds));
+    sample(cpu1, sw1);
+    child.kill();
+    child.waitForFinished();
+    const double percent = 100.0 * (cpu1 - cpu0) / seconds;
+    table.push_back({fmt("idle panel over %.0f s", seconds),
+                     fmt("%.3f %% of a core, %.1f wake-ups/s", percent, double(sw1 - sw0) / seconds),
+                     "timers: 2 + 1 per second", "< 0.2 %"});
+}
+
+std::string machine()
+{
+    std::ifstream cpuinfo("/proc/cpuinfo");
+    std::string line;
+    while (std::getline(cpuinfo, line)) {
+        if (line.rfind("model name", 0) == 0)
+            return line.substr(line.find(':') + 2) + ", " + std::to_string(sysconf(_SC_NPROCESSORS_ONLN)) + " cores";
+    }
+    return "unknown machine";
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    const QString mode = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
+    if (mode == QLatin1String("--child-startup-panel"))
+        return childStartup(argc, argv, true);
+    if (mode == QLatin1String("--child-startup-bare"))
+        return childStartup(argc, argv, false);
+    if (mode == QLatin1String("--child-idle"))
+        return childIdle(argc, argv);
+
+    int idleSeconds = 60;
+    bool quick = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::string_view(argv[i]) == "--idle-seconds" && i + 1 < argc)
+            idleSeconds = std::max(1, std::atoi(argv[++i]));
+        else if (std::string_view(argv[i]) == "--quick")
+            quick = true;
+    }
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+
+    benchScheduler(quick ? 2000 : 50000);
+    benchClick(quick ? 1000 : 10000);
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    const QString defaultFolder = runtime && *runtime ? QString::fromLocal8Bit(runtime) : QStringLiteral("/tmp");
+    benchPortCall(defaultFolder, qPrintable(QStringLiteral("default folder %1").arg(defaultFolder)),
+                  quick ? 500 : 5000);
+    QTemporaryDir disk(QDir::currentPath() + QStringLiteral("/bench-XXXXXX"));
+    benchPortCall(disk.path(), "disk folder (working directory)", quick ? 500 : 5000);
+    benchStartup(quick ? 3 : 15);
+    benchIdle(quick ? 5 : idleSeconds);
+
+    std::printf("machine: %s\n\n", machine().c_str());
+    std::printf("| measure | figure | anchor | aim |\n|---|---|---|---|\n");
+    for (const Row& r : table)
+        std::printf("| %s | %s | %s | %s |\n", r.what.c_str(), r.figure.c_str(), r.anchor.c_str(), r.aim.c_str());
+    return 0;
+}
