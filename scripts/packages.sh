@@ -4,7 +4,7 @@ PC_AUTOMATION_PACKAGES=(
     build-essential cmake pkg-config
     qt6-base-dev libgl-dev
     fonts-noto-cjk fonts-arphic-ukai
-    xvfb xauth xdotool x11-utils faketime
+    xvfb xauth xdotool x11-utils faketime tzdata
     clang libclang-rt-14-dev
 )
 

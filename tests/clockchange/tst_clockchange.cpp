@@ -1,0 +1,117 @@
+// The scheduler against a clock that changes under it: daylight-saving
+// changes in a real time zone, and jumps back, forward and across midnight.
+#include "ChannelTable.h"
+#include "Scheduler.h"
+
+#include <QTest>
+#include <QTimeZone>
+#include <map>
+
+using namespace automation;
+
+namespace {
+
+struct Run {
+    std::map<std::string, QString, std::less<>> fields;
+    std::int16_t state = 0;
+    std::vector<int> writes;
+    QTime now;
+    channels::ChannelContext ctx{state, [this](std::int16_t v) { writes.push_back(v); }, {}};
+    SchedulerSeams seams{
+        [this](std::string_view n) {
+            const auto it = fields.find(n);
+            return it == fields.end() ? QString() : it->second;
+        },
+        [this] { return now; },
+        [this](int ch) { channels::SwitchChannelOn(ctx, ch); },
+        [this](int ch) { channels::SwitchChannelOff(ctx, ch); },
+    };
+};
+
+} // namespace
+
+class tst_ClockChange : public QObject {
+    Q_OBJECT
+
+private slots:
+    void daylightSaving_data();
+    void daylightSaving();
+    void jumps_data();
+    void jumps();
+};
+
+void tst_ClockChange::daylightSaving_data()
+{
+    QTest::addColumn<QString>("zone");
+    QTest::addColumn<QDateTime>("fromUtc");
+    QTest::addColumn<int>("hours");
+    QTest::addColumn<QStringList>("fields"); // on hour, on minute, off hour, off minute
+    QTest::addColumn<QList<int>>("writes");
+
+    const QDateTime springUtc(QDate(2026, 3, 29), QTime(0, 0), Qt::UTC);
+    const QDateTime autumnUtc(QDate(2026, 10, 24), QTime(23, 0), Qt::UTC);
+    // 02:30 does not exist on 29 March in Berlin: the entry never fires.
+    QTest::newRow("spring gap") << "Europe/Berlin" << springUtc << 3
+                                << QStringList{"2", "30", "", ""} << QList<int>{};
+    QTest::newRow("spring, either side of the gap")
+        << "Europe/Berlin" << springUtc << 3 << QStringList{"1", "59", "3", "0"} << QList<int>{1, 0};
+    // 02:00-02:59 comes twice on 25 October: on at 02:30, off at 02:45, twice.
+    QTest::newRow("autumn repeat") << "Europe/Berlin" << autumnUtc << 4
+                                   << QStringList{"2", "30", "2", "45"} << QList<int>{1, 0, 1, 0};
+    QTest::newRow("autumn, hour outside the repeat")
+        << "Europe/Berlin" << autumnUtc << 4 << QStringList{"1", "30", "", ""} << QList<int>{1};
+    QTest::newRow("New York spring gap")
+        << "America/New_York" << QDateTime(QDate(2026, 3, 8), QTime(5, 0), Qt::UTC) << 3
+        << QStringList{"2", "15", "", ""} << QList<int>{};
+}
+
+void tst_ClockChange::daylightSaving()
+{
+    QFETCH(QString, zone);
+    QFETCH(QDateTime, fromUtc);
+    QFETCH(int, hours);
+    QFETCH(QStringList, fields);
+    QFETCH(QList<int>, writes);
+    const QTimeZone tz(zone.toLatin1());
+    QVERIFY(tz.isValid());
+    Run run;
+    run.fields = {{"Text1", fields[0]}, {"Text2", fields[1]}, {"Text3", fields[2]}, {"Text4", fields[3]}};
+    // Every tick of the period, as the local clock shows it.
+    for (qint64 ms = 0; ms < qint64(hours) * 3600 * 1000; ms += 500) {
+        run.now = fromUtc.addMSecs(ms).toTimeZone(tz).time();
+        SchedulerTick(run.seams);
+    }
+    QCOMPARE(QList<int>(run.writes.begin(), run.writes.end()), writes);
+}
+
+void tst_ClockChange::jumps_data()
+{
+    QTest::addColumn<QList<QTime>>("ticks");
+    QTest::addColumn<QList<int>>("writes");
+    // On at 8:00 (Text1/Text2), off at 8:30 (Text3/Text4).
+    QTest::newRow("forward over the on minute: no catching up")
+        << QList<QTime>{QTime(7, 59, 59), QTime(9, 0, 0), QTime(9, 0, 30)} << QList<int>{};
+    QTest::newRow("forward into the on minute")
+        << QList<QTime>{QTime(7, 0), QTime(8, 0, 1), QTime(8, 0, 2)} << QList<int>{1};
+    QTest::newRow("back an hour: the minute comes again")
+        << QList<QTime>{QTime(8, 0), QTime(8, 30), QTime(7, 59, 59), QTime(8, 0), QTime(8, 30, 1)}
+        << QList<int>{1, 0, 1, 0};
+    QTest::newRow("across midnight")
+        << QList<QTime>{QTime(23, 59, 59, 500), QTime(0, 0, 0), QTime(8, 0, 0)} << QList<int>{1};
+}
+
+void tst_ClockChange::jumps()
+{
+    QFETCH(QList<QTime>, ticks);
+    QFETCH(QList<int>, writes);
+    Run run;
+    run.fields = {{"Text1", "8"}, {"Text2", "0"}, {"Text3", "8"}, {"Text4", "30"}};
+    for (const QTime& t : ticks) {
+        run.now = t;
+        SchedulerTick(run.seams);
+    }
+    QCOMPARE(QList<int>(run.writes.begin(), run.writes.end()), writes);
+}
+
+QTEST_APPLESS_MAIN(tst_ClockChange)
+#include "tst_clockchange.moc"

@@ -1,0 +1,152 @@
+// Drives the whole window with many thousands of random events and checks it,
+// after every event, against an independent model of the output byte, the
+// port writes and the eight captions.
+#include "ControlPanel.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QTest>
+#include <functional>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const char* const Names[8] = {"電燈", "收音機", "電鍋", "電扇", "影印機", "販賣機", "自動門", "電視"};
+
+// Field numbers per channel: on hour, on minute, off hour, off minute.
+const int FieldsOf[8][4] = {{1, 2, 3, 4},     {5, 6, 7, 8},     {9, 10, 11, 12},  {13, 14, 15, 16},
+                            {29, 30, 31, 32}, {25, 26, 27, 28}, {17, 18, 19, 20}, {21, 22, 23, 24}};
+// The order entries are checked in, as (channel, on?).
+const std::pair<int, bool> Order[16] = {{0, true},  {0, false}, {1, true},  {2, true},
+                                        {3, true},  {1, false}, {2, false}, {3, false},
+                                        {4, true},  {5, true},  {6, true},  {7, true},
+                                        {4, false}, {5, false}, {6, false}, {7, false}};
+
+struct Model {
+    int state = 0;
+    std::vector<int> writes;
+    QStringList captions;
+    QString fields[33];
+
+    Model()
+    {
+        for (const char* n : Names)
+            captions << QString::fromUtf8(n);
+    }
+    QString caption(int ch, bool on) const
+    {
+        return QString::fromUtf8(Names[ch]) + (on ? QStringLiteral("開") : QStringLiteral("關"));
+    }
+    void write(int v)
+    {
+        state = v;
+        writes.push_back(v);
+    }
+    void toggle(int ch)
+    {
+        write((state & 0xFF) ^ (1 << ch));
+        captions[ch] = caption(ch, state & (1 << ch));
+    }
+    void tick(QTime t)
+    {
+        const QString h = QString::number(t.hour()), m = QString::number(t.minute());
+        for (const auto& [ch, on] : Order) {
+            const int hf = FieldsOf[ch][on ? 0 : 2], mf = FieldsOf[ch][on ? 1 : 3];
+            if (fields[hf] != h || fields[mf] != m)
+                continue;
+            if (bool(state & (1 << ch)) == on)
+                continue;
+            write(on ? (state | (1 << ch)) : (state & ~(1 << ch)));
+            captions[ch] = caption(ch, on);
+        }
+    }
+};
+
+} // namespace
+
+class tst_PanelModel : public QObject {
+    Q_OBJECT
+
+private slots:
+    void randomEvents();
+};
+
+void tst_PanelModel::randomEvents()
+{
+    QRandomGenerator rng(4242);
+    std::vector<int> writes;
+    std::function<void()> onWrite;
+    ControlPanel panel([&](std::int16_t v) {
+        writes.push_back(v);
+        if (onWrite)
+            onWrite();
+    });
+    panel.setStepPause(0ms);
+    panel.timer1().stop(); // ticks come from the test, at its clock
+    panel.timer2().stop();
+    QTime now(12, 0);
+    panel.setClock([&now] { return QDateTime(QDate(2026, 12, 8), now); });
+    panel.show();
+
+    Model model;
+    QPushButton* buttons[8];
+    for (int ch = 0; ch < 8; ++ch)
+        buttons[ch] = panel.findChild<QPushButton*>(QStringLiteral("BIT%1").arg(ch));
+    const QStringList texts{"", "0", "5", "7", "12", "30", "07", " 7", "7h", "＊", "23", "59", "1"};
+
+    for (int step = 0; step < 6000; ++step) {
+        const int kind = rng.bounded(100);
+        if (kind < 30) {
+            const int ch = rng.bounded(8);
+            QTest::mouseClick(buttons[ch], Qt::LeftButton);
+            model.toggle(ch);
+        } else if (kind < 60) {
+            const int f = rng.bounded(1, 33);
+            const QString text = rng.bounded(10) == 0 ? QString::number(rng.bounded(100))
+                                                      : texts[rng.bounded(texts.size())];
+            panel.field(f)->setText(text);
+            model.fields[f] = text;
+        } else if (kind < 92) {
+            now = QTime(rng.bounded(3) == 0 ? rng.bounded(24) : 7 + 5 * rng.bounded(2),
+                        rng.bounded(3) == 0 ? rng.bounded(60) : (rng.bounded(2) ? 30 : 0),
+                        rng.bounded(60));
+            panel.SchedulerTick();
+            model.tick(now);
+        } else if (kind < 97) {
+            QTest::mouseClick(panel.findChild<QPushButton*>("STOP"), Qt::LeftButton);
+            model.state = 0;
+        } else {
+            // A short loop test, stopped at a random write of its first or
+            // second pass.
+            const std::size_t stopAt = writes.size() + 1 + rng.bounded(16);
+            onWrite = [&] {
+                if (writes.size() == stopAt)
+                    QTimer::singleShot(0, &panel, [&panel] {
+                        QTest::mouseClick(panel.findChild<QPushButton*>("STOP"), Qt::LeftButton);
+                    });
+            };
+            const std::size_t before = writes.size();
+            QTest::mouseClick(panel.findChild<QPushButton*>("LOOP"), Qt::LeftButton);
+            onWrite = nullptr;
+            const int passes = stopAt - before <= 8 ? 1 : 2;
+            for (int p = 0; p < passes; ++p)
+                for (int v = 1; v <= 128; v <<= 1)
+                    model.write(v);
+            model.state = (stopAt - before) % 8 == 0 ? 0 : 128; // STOP in the last step
+            for (int ch = 0; ch < 8; ++ch)
+                model.captions[ch] = model.caption(ch, ch == 7);
+        }
+
+        if (writes != model.writes)
+            QFAIL(qPrintable(QStringLiteral("writes differ after step %1 (kind %2)").arg(step).arg(kind)));
+        QCOMPARE(int(panel.outputState()), model.state);
+        for (int ch = 0; ch < 8; ++ch)
+            QCOMPARE(buttons[ch]->text(), model.captions[ch]);
+    }
+    QVERIFY(model.writes.size() > 2000);
+}
+
+QTEST_MAIN(tst_PanelModel)
+#include "tst_panelmodel.moc"
