@@ -130,6 +130,20 @@ loop)
     [[ "$(values)" =~ ^1\ 2\ 4\ 8\ 16( [0-9]+)*\ 0$ ]] || fail "writes '$(values)'"
     [ "$(values | grep -o '\b0\b' | wc -l)" = 1 ] || fail "writes '$(values)'"
     ;;
+loop_close)
+    # The close control during a loop test ends the run and the program at
+    # once; the port keeps the last step's value.
+    start_panel
+    click LOOP
+    wait_lines 3 10
+    "$wm_close" "$win"
+    wait_exit 2
+    [ "$status" = 0 ] || fail "exit status $status"
+    n=$(lines)
+    sleep 0.6
+    [ "$(lines)" = "$n" ] || fail "writes after the window closed: '$(values)'"
+    [[ "$(values)" =~ ^1\ 2\ 4( 8)?( 16)?$ ]] || fail "writes '$(values)'"
+    ;;
 schedule)
     # A wall clock a few seconds before 07:30, running at normal speed: the
     # faketime package's library in its start-at form. (Its faketime command

@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStyleOptionButton>
 #include <QTest>
@@ -47,6 +48,7 @@ private slots:
     void clockTick();
     void timeText_data();
     void timeText();
+    void timeTextInEveryLocale();
 };
 
 void tst_ControlPanel::controls_data()
@@ -386,6 +388,45 @@ void tst_ControlPanel::timeText()
     QFETCH(QString, expected);
     const QString text = panel::TimeText(QLocale(locale), time);
     QCOMPARE(text, expected);
+}
+
+void tst_ControlPanel::timeTextInEveryLocale()
+{
+    // No zone name and no pattern letter left unrendered, in any locale: once
+    // the morning/afternoon marker is taken out, no Latin letter remains,
+    // and the hour, minute and second are all there.
+    const auto locales =
+        QLocale::matchingLocales(QLocale::AnyLanguage, QLocale::AnyScript, QLocale::AnyTerritory);
+    QVERIFY(locales.size() > 100);
+    QStringList bad;
+    for (const QLocale& locale : locales) {
+        for (const QTime& t : {QTime(15, 4, 7), QTime(9, 58, 36)}) {
+            QString text = panel::TimeText(locale, t);
+            for (const QString& marker : {locale.amText(), locale.pmText()})
+                if (!marker.isEmpty())
+                    text.remove(marker, Qt::CaseInsensitive);
+            // Words the format quotes (such as "kl." or "Uhr") are the locale's own.
+            static const QRegularExpression quoted(QStringLiteral("'([^']+)'"));
+            QStringList words;
+            auto it = quoted.globalMatch(locale.timeFormat(QLocale::LongFormat));
+            while (it.hasNext())
+                words << it.next().captured(1);
+            std::sort(words.begin(), words.end(),
+                      [](const QString& a, const QString& b) { return a.size() > b.size(); });
+            for (const QString& word : words)
+                text.remove(word);
+            const QString digits = locale.toString(t.second()).rightJustified(2, locale.zeroDigit().at(0));
+            bool latin = false;
+            for (QChar c : text)
+                latin |= (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
+            if (latin || text.contains(u'[') || text.contains(u'(') ||
+                !(text.contains(locale.toString(t.second())) || text.contains(digits)))
+                bad << QStringLiteral("%1: '%2' from '%3'")
+                           .arg(locale.name(), panel::TimeText(locale, t),
+                                locale.timeFormat(QLocale::LongFormat));
+        }
+    }
+    QVERIFY2(bad.isEmpty(), qPrintable(bad.mid(0, 20).join(u'\n')));
 }
 
 QTEST_MAIN(tst_ControlPanel)
