@@ -164,6 +164,10 @@ schedule)
     ;;
 missing_library)
     # The panel alone, away from its library.
+    if ldconfig -p 2>/dev/null | grep -q 'libFENWIX\.so '; then
+        echo "SKIP: a port library is installed system-wide and would be found"
+        exit 77
+    fi
     mkdir -p "$work/bin"
     cp "$prefix/bin/pc-automation" "$work/bin/"
     start_panel "$work/bin/pc-automation"
