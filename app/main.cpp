@@ -1,10 +1,10 @@
 #include "ControlPanel.h"
 #include "PortOutput.h"
 
-#include <QApplication>
-#include <QMessageBox>
 #include <cstdio>
 #include <cstdlib>
+#include <QApplication>
+#include <QMessageBox>
 
 int main(int argc, char* argv[])
 {

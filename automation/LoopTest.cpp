@@ -2,7 +2,8 @@
 
 #include <thread>
 
-namespace automation {
+namespace automation
+{
 
 void LoopTest(const LoopSeams& seams)
 {

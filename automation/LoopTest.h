@@ -8,7 +8,8 @@
 
 // The loop test: lights the channels one at a time, 1, 2, 4 ... 128, pass
 // after pass, until a stop request is seen at the end of a pass.
-namespace automation {
+namespace automation
+{
 
 inline constexpr std::int16_t StepValues[] = {1, 2, 4, 8, 16, 32, 64, 128};
 

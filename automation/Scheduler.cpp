@@ -2,7 +2,8 @@
 
 #include <QDateTime>
 
-namespace automation {
+namespace automation
+{
 
 QTime LocalClock()
 {

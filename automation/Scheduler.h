@@ -1,15 +1,16 @@
 #pragma once
 
+#include <array>
+#include <functional>
 #include <QString>
 #include <QStringView>
 #include <QTime>
-#include <array>
-#include <functional>
 #include <string_view>
 
 // The time-of-day scheduler: sixteen daily switch times, compared twice a
 // second with the local wall clock.
-namespace automation {
+namespace automation
+{
 
 enum class Action { On, Off };
 

@@ -5,6 +5,11 @@
 #include "Port.h"
 #include "Scheduler.h"
 
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fcntl.h>
+#include <fstream>
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -16,17 +21,13 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
-#include <algorithm>
-#include <chrono>
-#include <cstdio>
-#include <fcntl.h>
-#include <fstream>
 #include <sstream>
 #include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
-namespace {
+namespace
+{
 
 using Clock = std::chrono::steady_clock;
 
@@ -81,7 +82,8 @@ void benchScheduler(int ticks)
         const char* name;
         QString hour, minute;
     };
-    for (const Case& c : {Case{"empty", "", ""}, Case{"filled", "8", "15"}, Case{"matching", "7", "30"}}) {
+    for (const Case& c :
+         {Case{"empty", "", ""}, Case{"filled", "8", "15"}, Case{"matching", "7", "30"}}) {
         for (std::size_t i = 1; i <= 32; ++i)
             fields[i] = (i % 2) ? c.hour : c.minute;
         std::vector<double> samples;
@@ -92,8 +94,8 @@ void benchScheduler(int ticks)
             samples.push_back(micros(Clock::now() - t0));
         }
         table.push_back({std::string("SchedulerTick, 32 fields ") + c.name,
-                         fmt("median %.2f us", percentile(samples, 0.5)),
-                         "500 ms tick", "< 20 us"});
+                         fmt("median %.2f us", percentile(samples, 0.5)), "500 ms tick",
+                         "< 20 us"});
     }
 }
 
@@ -122,9 +124,10 @@ void benchClick(int clicks)
         if (i % 64 == 0)
             QCoreApplication::processEvents(); // let repaints happen as they would
     }
-    table.push_back({"click on BIT0 to port call",
-                     fmt("median %.1f us, p99 %.1f us", percentile(samples, 0.5), percentile(samples, 0.99)),
-                     "-", "p99 < 200 us"});
+    table.push_back(
+        {"click on BIT0 to port call",
+         fmt("median %.1f us, p99 %.1f us", percentile(samples, 0.5), percentile(samples, 0.99)),
+         "-", "p99 < 200 us"});
 }
 
 // --- One port library call against the bare file operations -----------------------
@@ -158,7 +161,8 @@ void benchPortCall(const QString& folder, const char* label, int calls)
     const int traceFd = ::open(trace.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     const double bareAppend = medianOf(calls, [&](int i) {
         char line[64];
-        const int n = std::snprintf(line, sizeof line, "%lld.%06d %d\n", 1796700000LL, i % 1000000, i & 0xFF);
+        const int n =
+            std::snprintf(line, sizeof line, "%lld.%06d %d\n", 1796700000LL, i % 1000000, i & 0xFF);
         (void)!::write(traceFd, line, static_cast<std::size_t>(n));
     });
     ::close(traceFd);
@@ -166,18 +170,21 @@ void benchPortCall(const QString& folder, const char* label, int calls)
     fenwix::Config plain;
     plain.boardPath = board;
     fenwix::Port untraced(plain, fenwix::DeviceOps{}, fenwix::Reporter{});
-    const double call = medianOf(calls, [&](int i) { untraced.out(static_cast<std::int16_t>(i & 0xFF)); });
+    const double call =
+        medianOf(calls, [&](int i) { untraced.out(static_cast<std::int16_t>(i & 0xFF)); });
     fenwix::Config traced = plain;
     traced.tracePath = trace;
     fenwix::Port tracing(traced, fenwix::DeviceOps{}, fenwix::Reporter{});
-    const double tracedCall = medianOf(calls, [&](int i) { tracing.out(static_cast<std::int16_t>(i & 0xFF)); });
+    const double tracedCall =
+        medianOf(calls, [&](int i) { tracing.out(static_cast<std::int16_t>(i & 0xFF)); });
 
     table.push_back({std::string("port call, virtual board, ") + label,
                      fmt("median %.1f us (%.2fx)", call, call / bareReplace),
                      fmt("bare replace %.1f us", bareReplace), "<= 1.5x"});
-    table.push_back({std::string("port call with trace, ") + label,
-                     fmt("median %.1f us (%.2fx)", tracedCall, tracedCall / (bareReplace + bareAppend)),
-                     fmt("bare replace + append %.1f us", bareReplace + bareAppend), "<= 1.5x"});
+    table.push_back(
+        {std::string("port call with trace, ") + label,
+         fmt("median %.1f us (%.2fx)", tracedCall, tracedCall / (bareReplace + bareAppend)),
+         fmt("bare replace + append %.1f us", bareReplace + bareAppend), "<= 1.5x"});
     ::unlink(board.c_str());
     ::unlink(trace.c_str());
 }
@@ -207,10 +214,12 @@ QWidget* makeBareWindow()
     w->setFont(base);
     QStringList captions;
     for (const channels::Channel& row : channels::ChannelTable)
-        captions << QString::fromUtf8(row.initialCaption.data(), qsizetype(row.initialCaption.size()));
+        captions << QString::fromUtf8(row.initialCaption.data(),
+                                      qsizetype(row.initialCaption.size()));
     captions << QStringLiteral("循環測試") << QStringLiteral("停止") << QStringLiteral("離開");
     for (int i = 0; i < 11; ++i)
-        (new QPushButton(captions[i], w))->setGeometry(10 + (i % 6) * 60, 10 + (i / 6) * 40, 50, 33);
+        (new QPushButton(captions[i], w))
+            ->setGeometry(10 + (i % 6) * 60, 10 + (i / 6) * 40, 50, 33);
     for (int i = 0; i < 32; ++i)
         (new QLineEdit(w))->setGeometry(10 + (i % 8) * 50, 100 + (i / 8) * 30, 25, 19);
     for (int i = 0; i < 23; ++i)
@@ -232,8 +241,9 @@ QWidget* makeBareWindow()
     return w;
 }
 
-class FirstPaint : public QObject {
-public:
+class FirstPaint : public QObject
+{
+  public:
     using QObject::QObject;
     bool eventFilter(QObject* watched, QEvent* event) override
     {
@@ -351,9 +361,10 @@ void benchIdle(int seconds)
     child.kill();
     child.waitForFinished();
     const double percent = 100.0 * (cpu1 - cpu0) / seconds;
-    table.push_back({fmt("idle panel over %.0f s", seconds),
-                     fmt("%.3f %% of a core, %.1f wake-ups/s", percent, double(sw1 - sw0) / seconds),
-                     "timers: 2 + 1 per second", "< 0.2 %"});
+    table.push_back(
+        {fmt("idle panel over %.0f s", seconds),
+         fmt("%.3f %% of a core, %.1f wake-ups/s", percent, double(sw1 - sw0) / seconds),
+         "timers: 2 + 1 per second", "< 0.2 %"});
 }
 
 std::string machine()
@@ -362,7 +373,8 @@ std::string machine()
     std::string line;
     while (std::getline(cpuinfo, line)) {
         if (line.rfind("model name", 0) == 0)
-            return line.substr(line.find(':') + 2) + ", " + std::to_string(sysconf(_SC_NPROCESSORS_ONLN)) + " cores";
+            return line.substr(line.find(':') + 2) + ", " +
+                   std::to_string(sysconf(_SC_NPROCESSORS_ONLN)) + " cores";
     }
     return "unknown machine";
 }
@@ -393,7 +405,8 @@ int main(int argc, char* argv[])
     benchScheduler(quick ? 2000 : 50000);
     benchClick(quick ? 1000 : 10000);
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    const QString defaultFolder = runtime && *runtime ? QString::fromLocal8Bit(runtime) : QStringLiteral("/tmp");
+    const QString defaultFolder =
+        runtime && *runtime ? QString::fromLocal8Bit(runtime) : QStringLiteral("/tmp");
     benchPortCall(defaultFolder, qPrintable(QStringLiteral("default folder %1").arg(defaultFolder)),
                   quick ? 500 : 5000);
     QTemporaryDir disk(QDir::currentPath() + QStringLiteral("/bench-XXXXXX"));
@@ -404,6 +417,7 @@ int main(int argc, char* argv[])
     std::printf("machine: %s\n\n", machine().c_str());
     std::printf("| measure | figure | anchor | aim |\n|---|---|---|---|\n");
     for (const Row& r : table)
-        std::printf("| %s | %s | %s | %s |\n", r.what.c_str(), r.figure.c_str(), r.anchor.c_str(), r.aim.c_str());
+        std::printf("| %s | %s | %s | %s |\n", r.what.c_str(), r.figure.c_str(), r.anchor.c_str(),
+                    r.aim.c_str());
     return 0;
 }

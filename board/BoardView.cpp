@@ -8,7 +8,8 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
-namespace {
+namespace
+{
 
 constexpr int LineCount = 8;
 constexpr int FirstDataPin = 2; // D0 is pin 2 of the connector
@@ -24,14 +25,16 @@ void paintLamp(QLabel* lamp, bool lit)
 
 } // namespace
 
-BoardView::BoardView(QString boardPath, QWidget* parent) : QWidget(parent), m_path(std::move(boardPath))
+BoardView::BoardView(QString boardPath, QWidget* parent)
+    : QWidget(parent), m_path(std::move(boardPath))
 {
     setWindowTitle(QStringLiteral("LPT1 board"));
     auto* layout = new QVBoxLayout(this);
     auto* lamps = new QGridLayout;
     // D7 on the left, as the bits of the value read.
     for (int line = 0; line < LineCount; ++line) {
-        auto* lamp = new QLabel(QStringLiteral("D%1\npin %2").arg(line).arg(line + FirstDataPin), this);
+        auto* lamp =
+            new QLabel(QStringLiteral("D%1\npin %2").arg(line).arg(line + FirstDataPin), this);
         lamp->setObjectName(QStringLiteral("D%1").arg(line));
         lamp->setAlignment(Qt::AlignCenter);
         lamp->setAutoFillBackground(true);
@@ -107,7 +110,8 @@ void BoardView::showState(int value, const QString& status)
                                ? QStringLiteral("virtual board (no hardware)")
                                : status);
     QPalette pal = m_statusLabel->palette();
-    pal.setColor(QPalette::WindowText, failed ? QColor(200, 0, 0) : palette().color(QPalette::WindowText));
+    pal.setColor(QPalette::WindowText,
+                 failed ? QColor(200, 0, 0) : palette().color(QPalette::WindowText));
     m_statusLabel->setPalette(pal);
     emit stateChanged();
 }

@@ -1,20 +1,21 @@
 #pragma once
 
+#include <array>
 #include <QFileSystemWatcher>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
-#include <array>
 
 class QLabel;
 
 // Shows the board state file: eight lamps for the data lines D0..D7, the value
 // in hexadecimal and binary, and the backend's status line. Follows the file
 // through file system notifications, so it costs nothing while it is still.
-class BoardView : public QWidget {
+class BoardView : public QWidget
+{
     Q_OBJECT
 
-public:
+  public:
     explicit BoardView(QString boardPath, QWidget* parent = nullptr);
 
     int value() const { return m_value; } // -1 until a state has been read
@@ -22,13 +23,13 @@ public:
     bool lampLit(int line) const;
     const QString& boardPath() const { return m_path; }
 
-public slots:
+  public slots:
     void reload();
 
-signals:
+  signals:
     void stateChanged();
 
-private:
+  private:
     void watch();
     void showState(int value, const QString& status);
 

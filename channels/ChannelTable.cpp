@@ -1,8 +1,10 @@
 #include "ChannelTable.h"
 
-namespace channels {
+namespace channels
+{
 
-namespace {
+namespace
+{
 
 bool isChannel(int channel)
 {

@@ -7,7 +7,8 @@
 
 // The eight channels of the output board and the operations that change one
 // channel, tell the port and show the channel's state on its button.
-namespace channels {
+namespace channels
+{
 
 inline constexpr int ChannelCount = 8;
 

@@ -1,11 +1,12 @@
 #include "PortOutput.h"
 
-#include <QCoreApplication>
-#include <QDir>
 #include <cstdio>
 #include <cstdlib>
+#include <QCoreApplication>
+#include <QDir>
 
-namespace channels {
+namespace channels
+{
 
 PortOutput::PortOutput() : PortOutput(Options{}) {}
 
@@ -17,7 +18,8 @@ QStringList PortOutput::defaultFallbackDirs()
     if (!QCoreApplication::instance())
         return dirs;
     const QDir bin(QCoreApplication::applicationDirPath());
-    for (const QString& rel : {QStringLiteral(PC_AUTOMATION_REL_LIBDIR), QStringLiteral("../lib")}) {
+    for (const QString& rel :
+         {QStringLiteral(PC_AUTOMATION_REL_LIBDIR), QStringLiteral("../lib")}) {
         const QString dir = QDir::cleanPath(bin.absoluteFilePath(rel));
         if (!dirs.contains(dir))
             dirs << dir;
@@ -40,7 +42,8 @@ bool PortOutput::load()
     m_library.setFileName(m_options.library);
     QString firstError;
     if (m_library.load()) {
-        m_function = reinterpret_cast<OutFunction>(m_library.resolve(m_options.function.constData()));
+        m_function =
+            reinterpret_cast<OutFunction>(m_library.resolve(m_options.function.constData()));
         if (m_function)
             return true;
         firstError = m_library.errorString();
@@ -60,8 +63,9 @@ bool PortOutput::load()
     }
 
     m_failed = true;
-    QString report = QStringLiteral("pc-automation: cannot use the port library %1 (function %2): %3")
-                         .arg(m_options.library, QString::fromLatin1(m_options.function), firstError);
+    QString report =
+        QStringLiteral("pc-automation: cannot use the port library %1 (function %2): %3")
+            .arg(m_options.library, QString::fromLatin1(m_options.function), firstError);
     if (!m_options.fallbackDirs.isEmpty())
         report += QStringLiteral(" (also looked in %1)").arg(m_options.fallbackDirs.join(u", "));
     if (m_onFailure)

@@ -1,17 +1,19 @@
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <QLibrary>
 #include <QString>
 #include <QStringList>
-#include <cstdint>
-#include <functional>
 
-namespace channels {
+namespace channels
+{
 
 // The program's side of the port library: loads it by name at the first write,
 // looks up its one function and keeps both for the life of the process.
-class PortOutput {
-public:
+class PortOutput
+{
+  public:
     // Called once when the library or its function cannot be found, with a
     // report that names both and the loader's error. The default prints the
     // report to stderr and ends the process with a non-zero status.
@@ -41,7 +43,7 @@ public:
     static QStringList defaultFallbackDirs();
     static void reportAndExit(const QString& report);
 
-private:
+  private:
     bool load();
 
 #if defined(_WIN32) && !defined(_WIN64)

@@ -55,8 +55,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (now.isValid()) {
         const std::string h = std::to_string(hour), m = std::to_string(minute);
         for (const automation::ScheduleEntry& e : automation::ScheduleTable) {
-            const std::size_t hi = static_cast<std::size_t>(std::atoi(std::string(e.hourField.substr(4)).c_str()));
-            const std::size_t mi = static_cast<std::size_t>(std::atoi(std::string(e.minuteField.substr(4)).c_str()));
+            const std::size_t hi =
+                static_cast<std::size_t>(std::atoi(std::string(e.hourField.substr(4)).c_str()));
+            const std::size_t mi =
+                static_cast<std::size_t>(std::atoi(std::string(e.minuteField.substr(4)).c_str()));
             // Invalid UTF-8 becomes replacement characters, which never match.
             if (texts[hi] != QString::fromStdString(h) || texts[mi] != QString::fromStdString(m))
                 continue;

@@ -1,8 +1,8 @@
 #include "BoardFile.h"
 #include "BoardView.h"
 
-#include <QApplication>
 #include <cstdlib>
+#include <QApplication>
 
 // Watches the board state file the port library keeps (FENWIX_BOARD, else the
 // library's default place) and shows it as lamps.

@@ -1,8 +1,10 @@
 #include "ClockText.h"
 
-namespace panel {
+namespace panel
+{
 
-namespace {
+namespace
+{
 
 bool isPatternLetter(QChar c)
 {

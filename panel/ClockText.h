@@ -5,7 +5,8 @@
 #include <QString>
 #include <QTime>
 
-namespace panel {
+namespace panel
+{
 
 // The date as the window caption shows it: the locale's short date format.
 QString DateText(const QLocale& locale, QDate date);

@@ -4,14 +4,15 @@
 #include "LoopTest.h"
 #include "Scheduler.h"
 
+#include <charconv>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <charconv>
 
-namespace {
+namespace
+{
 
 // Positions and sizes are in twips, 15 to a logical pixel.
 constexpr int TwipsPerPixel = 15;

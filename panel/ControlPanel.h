@@ -2,13 +2,13 @@
 
 #include "ChannelTable.h"
 
-#include <QDateTime>
-#include <QTimer>
-#include <QWidget>
 #include <array>
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <QDateTime>
+#include <QTimer>
+#include <QWidget>
 
 class QLabel;
 class QLineEdit;
@@ -17,10 +17,11 @@ class QPushButton;
 // The system's one window: eight channel buttons, 32 schedule fields, the loop
 // test and exit buttons, the clock and the fixed labels. It owns the output
 // byte, the stop request and both timers.
-class ControlPanel : public QWidget {
+class ControlPanel : public QWidget
+{
     Q_OBJECT
 
-public:
+  public:
     static constexpr int ClientWidth = 489; // the inside of a 497 x 542 window
     static constexpr int ClientHeight = 508;
 
@@ -39,7 +40,7 @@ public:
     QTimer& timer2() { return Timer2; }
     QLineEdit* field(int number) const; // Text1 .. Text32
 
-public slots:
+  public slots:
     void ToggleChannel(int channel);
     void LoopTest();
     void StopLoop();
@@ -47,11 +48,11 @@ public slots:
     void SchedulerTick();
     void ClockTick();
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
 
-private:
+  private:
     void buildControls();
     channels::ChannelContext channelContext();
     void setCaption(int channel, std::string_view caption);

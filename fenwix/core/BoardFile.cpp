@@ -6,7 +6,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace fenwix {
+namespace fenwix
+{
 
 std::string boardPath(const Getenv& getenv)
 {

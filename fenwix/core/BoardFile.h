@@ -5,7 +5,8 @@
 #include <string>
 #include <string_view>
 
-namespace fenwix {
+namespace fenwix
+{
 
 using Getenv = std::function<const char*(const char*)>;
 

@@ -11,9 +11,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace fenwix {
+namespace fenwix
+{
 
-namespace {
+namespace
+{
 
 std::string errorText(int err)
 {
@@ -22,10 +24,12 @@ std::string errorText(int err)
 
 std::string ownerGroup(const std::string& path)
 {
-    struct stat st {};
+    struct stat st {
+    };
     if (::stat(path.c_str(), &st) != 0)
         return {};
-    struct group grp {};
+    struct group grp {
+    };
     struct group* found = nullptr;
     char buffer[1024];
     if (::getgrgid_r(st.st_gid, &grp, buffer, sizeof buffer, &found) != 0 || !found)
@@ -166,7 +170,8 @@ int Port::openDevice()
         const char* name;
     };
     int forward = 0;
-    const Step steps[] = {{PPEXCL, "exclusive access"}, {PPCLAIM, "claim"}, {PPDATADIR, "data direction"}};
+    const Step steps[] = {
+        {PPEXCL, "exclusive access"}, {PPCLAIM, "claim"}, {PPDATADIR, "data direction"}};
     for (const Step& step : steps) {
         void* arg = step.request == PPDATADIR ? &forward : nullptr;
         if (m_ops.ioctl(fd, step.request, arg) != 0) {
@@ -217,17 +222,17 @@ void Port::writeTrace(std::int16_t value)
         m_traceFd = ::open(m_config.tracePath.c_str(),
                            O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY, 0644);
         if (m_traceFd < 0) {
-            reportOnce(m_lastTraceProblem, "FENWIX: trace file " + m_config.tracePath +
-                                               ": " + errorText(errno) + "; no trace is kept");
+            reportOnce(m_lastTraceProblem, "FENWIX: trace file " + m_config.tracePath + ": " +
+                                               errorText(errno) + "; no trace is kept");
             return;
         }
     }
     timespec now{};
     ::clock_gettime(CLOCK_REALTIME, &now);
     char line[64];
-    const int n = std::snprintf(line, sizeof line, "%lld.%06ld %d\n",
-                                static_cast<long long>(now.tv_sec), now.tv_nsec / 1000L,
-                                static_cast<int>(value));
+    const int n =
+        std::snprintf(line, sizeof line, "%lld.%06ld %d\n", static_cast<long long>(now.tv_sec),
+                      now.tv_nsec / 1000L, static_cast<int>(value));
     if (::write(m_traceFd, line, static_cast<std::size_t>(n)) != n)
         reportOnce(m_lastTraceProblem, "FENWIX: trace file " + m_config.tracePath + ": " +
                                            errorText(errno) + "; trace lines are missing");

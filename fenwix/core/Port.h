@@ -8,7 +8,8 @@
 #include <string>
 #include <string_view>
 
-namespace fenwix {
+namespace fenwix
+{
 
 // The few system calls the ppdev backend makes, so tests can stand in for a
 // real parallel port.
@@ -35,8 +36,9 @@ struct Config {
 Config configFromEnvironment(const Getenv& getenv,
                              const std::function<bool(const char*)>& exists = {});
 
-class Port {
-public:
+class Port
+{
+  public:
     Port(Config config, DeviceOps ops, Reporter report);
     ~Port();
     Port(const Port&) = delete;
@@ -48,7 +50,7 @@ public:
     const std::string& status() const { return m_status; }
     bool deviceOpen() const { return m_fd >= 0; }
 
-private:
+  private:
     int openDevice(); // 0 or an errno value
     void closeDevice();
     void writeDevice(std::uint8_t byte);

@@ -6,7 +6,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-namespace {
+namespace
+{
 
 fenwix::Port virtualPort(const QString& board)
 {
@@ -17,10 +18,11 @@ fenwix::Port virtualPort(const QString& board)
 
 } // namespace
 
-class tst_BoardView : public QObject {
+class tst_BoardView : public QObject
+{
     Q_OBJECT
 
-private slots:
+  private slots:
     void showsValuesWrittenByTheLibrary_data();
     void showsValuesWrittenByTheLibrary();
     void fileAppearsLater();

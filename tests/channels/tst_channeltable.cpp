@@ -14,26 +14,27 @@ struct Recorder {
 
     ChannelContext context()
     {
-        return ChannelContext{
-            outputState,
-            [this](std::int16_t value) {
-                writes.push_back(value);
-                events.push_back("write " + std::to_string(value) + " state " +
-                                 std::to_string(outputState));
-            },
-            [this](int channel, std::string_view caption) {
-                events.push_back("caption " + std::to_string(channel) + " " + std::string(caption));
-            }};
+        return ChannelContext{outputState,
+                              [this](std::int16_t value) {
+                                  writes.push_back(value);
+                                  events.push_back("write " + std::to_string(value) + " state " +
+                                                   std::to_string(outputState));
+                              },
+                              [this](int channel, std::string_view caption) {
+                                  events.push_back("caption " + std::to_string(channel) + " " +
+                                                   std::string(caption));
+                              }};
     }
 };
 
 enum class Op { Toggle, On, Off };
 Q_DECLARE_METATYPE(Op)
 
-class tst_ChannelTable : public QObject {
+class tst_ChannelTable : public QObject
+{
     Q_OBJECT
 
-private slots:
+  private slots:
     void table();
     void operations_data();
     void operations();
@@ -64,15 +65,17 @@ void tst_ChannelTable::operations_data()
     QTest::addColumn<int>("old");
     QTest::addColumn<Op>("op");
     QTest::addColumn<int>("channel");
-    QTest::addColumn<int>("expected");     // OutputState afterwards
-    QTest::addColumn<bool>("writes");      // whether the port is written
-    QTest::addColumn<QString>("caption");  // empty: no caption change
+    QTest::addColumn<int>("expected");    // OutputState afterwards
+    QTest::addColumn<bool>("writes");     // whether the port is written
+    QTest::addColumn<QString>("caption"); // empty: no caption change
 
     QTest::newRow("toggle on from 0") << 0 << Op::Toggle << 3 << 8 << true << "電扇開";
     QTest::newRow("toggle off") << 8 << Op::Toggle << 3 << 0 << true << "電扇關";
     QTest::newRow("others carried") << 0x05 << Op::Toggle << 1 << 0x07 << true << "收音機開";
-    QTest::newRow("toggle high bits cleared") << 0x1FF << Op::Toggle << 0 << 0xFE << true << "電燈關";
-    QTest::newRow("toggle high bit set, channel clear") << 0x100 << Op::Toggle << 0 << 0x01 << true << "電燈開";
+    QTest::newRow("toggle high bits cleared")
+        << 0x1FF << Op::Toggle << 0 << 0xFE << true << "電燈關";
+    QTest::newRow("toggle high bit set, channel clear")
+        << 0x100 << Op::Toggle << 0 << 0x01 << true << "電燈開";
     QTest::newRow("toggle negative") << -1 << Op::Toggle << 7 << 0x7F << true << "電視關";
     QTest::newRow("toggle most negative") << -32768 << Op::Toggle << 2 << 0x04 << true << "電鍋開";
     QTest::newRow("on when clear") << 0x01 << Op::On << 4 << 0x11 << true << "影印機開";
@@ -127,8 +130,8 @@ void tst_ChannelTable::orderIsStoreWriteCaption()
     ToggleChannel(ctx, 3);
     ToggleChannel(ctx, 3);
     // The port sees the stored value, and the caption comes after the write.
-    const std::vector<std::string> expected{"write 8 state 8", "caption 3 電扇開", "write 0 state 0",
-                                            "caption 3 電扇關"};
+    const std::vector<std::string> expected{"write 8 state 8", "caption 3 電扇開",
+                                            "write 0 state 0", "caption 3 電扇關"};
     QCOMPARE(rec.events, expected);
 }
 
@@ -136,15 +139,12 @@ void tst_ChannelTable::refreshCaptions_data()
 {
     QTest::addColumn<int>("state");
     QTest::addColumn<QStringList>("captions");
-    QTest::newRow("0x40") << 0x40
-                          << QStringList{"電燈關", "收音機關", "電鍋關", "電扇關", "影印機關",
-                                         "販賣機關", "自動門開", "電視關"};
-    QTest::newRow("0x81") << 0x81
-                          << QStringList{"電燈開", "收音機關", "電鍋關", "電扇關", "影印機關",
-                                         "販賣機關", "自動門關", "電視開"};
-    QTest::newRow("0xFF") << 0xFF
-                          << QStringList{"電燈開", "收音機開", "電鍋開", "電扇開", "影印機開",
-                                         "販賣機開", "自動門開", "電視開"};
+    QTest::newRow("0x40") << 0x40 << QStringList{"電燈關",   "收音機關", "電鍋關",   "電扇關",
+                                                 "影印機關", "販賣機關", "自動門開", "電視關"};
+    QTest::newRow("0x81") << 0x81 << QStringList{"電燈開",   "收音機關", "電鍋關",   "電扇關",
+                                                 "影印機關", "販賣機關", "自動門關", "電視開"};
+    QTest::newRow("0xFF") << 0xFF << QStringList{"電燈開",   "收音機開", "電鍋開",   "電扇開",
+                                                 "影印機開", "販賣機開", "自動門開", "電視開"};
 }
 
 void tst_ChannelTable::refreshCaptions()

@@ -3,13 +3,14 @@
 #include "ChannelTable.h"
 #include "Scheduler.h"
 
+#include <map>
 #include <QTest>
 #include <QTimeZone>
-#include <map>
 
 using namespace automation;
 
-namespace {
+namespace
+{
 
 struct Run {
     std::map<std::string, QString, std::less<>> fields;
@@ -30,10 +31,11 @@ struct Run {
 
 } // namespace
 
-class tst_ClockChange : public QObject {
+class tst_ClockChange : public QObject
+{
     Q_OBJECT
 
-private slots:
+  private slots:
     void daylightSaving_data();
     void daylightSaving();
     void jumps_data();
@@ -54,7 +56,8 @@ void tst_ClockChange::daylightSaving_data()
     QTest::newRow("spring gap") << "Europe/Berlin" << springUtc << 3
                                 << QStringList{"2", "30", "", ""} << QList<int>{};
     QTest::newRow("spring, either side of the gap")
-        << "Europe/Berlin" << springUtc << 3 << QStringList{"1", "59", "3", "0"} << QList<int>{1, 0};
+        << "Europe/Berlin" << springUtc << 3 << QStringList{"1", "59", "3", "0"}
+        << QList<int>{1, 0};
     // 02:00-02:59 comes twice on 25 October: on at 02:30, off at 02:45, twice.
     QTest::newRow("autumn repeat") << "Europe/Berlin" << autumnUtc << 4
                                    << QStringList{"2", "30", "2", "45"} << QList<int>{1, 0, 1, 0};
@@ -75,7 +78,8 @@ void tst_ClockChange::daylightSaving()
     const QTimeZone tz(zone.toLatin1());
     QVERIFY(tz.isValid());
     Run run;
-    run.fields = {{"Text1", fields[0]}, {"Text2", fields[1]}, {"Text3", fields[2]}, {"Text4", fields[3]}};
+    run.fields = {
+        {"Text1", fields[0]}, {"Text2", fields[1]}, {"Text3", fields[2]}, {"Text4", fields[3]}};
     // Every tick of the period, as the local clock shows it.
     for (qint64 ms = 0; ms < qint64(hours) * 3600 * 1000; ms += 500) {
         run.now = fromUtc.addMSecs(ms).toTimeZone(tz).time();

@@ -1,25 +1,26 @@
 #include "BoardFile.h"
 #include "Port.h"
 
-#include <QDir>
-#include <QFile>
-#include <QProcess>
-#include <QTemporaryDir>
-#include <QTest>
 #include <atomic>
 #include <cerrno>
-#include <QRegularExpression>
 #include <cstring>
 #include <dlfcn.h>
 #include <linux/ppdev.h>
 #include <map>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
 #include <sys/ioctl.h>
-#include <unistd.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace fenwix;
 
-namespace {
+namespace
+{
 
 QString readFile(const QString& path)
 {
@@ -132,10 +133,11 @@ int childMain()
 
 } // namespace
 
-class tst_Fenwix : public QObject {
+class tst_Fenwix : public QObject
+{
     Q_OBJECT
 
-private slots:
+  private slots:
     void configFromEnvironment_data();
     void configFromEnvironment();
     void boardPath_data();
@@ -155,7 +157,7 @@ private slots:
     void unwritableFiles();
     void realLibraryReachesBoardAndTrace();
 
-private:
+  private:
     QTemporaryDir m_tmp;
 };
 
@@ -188,7 +190,9 @@ void tst_Fenwix::configFromEnvironment()
                 return "/tmp/trace";
             return nullptr;
         },
-        [&](const char* path) { return std::string_view(path) == "/dev/parport0" && parport0Exists; });
+        [&](const char* path) {
+            return std::string_view(path) == "/dev/parport0" && parport0Exists;
+        });
     QCOMPARE(c.virtualBoard, virtualBoard);
     QCOMPARE(QString::fromStdString(c.device), device);
     QCOMPARE(c.tracePath, std::string("/tmp/trace"));
@@ -200,9 +204,15 @@ void tst_Fenwix::boardPath_data()
     QTest::addColumn<QString>("runtime");
     QTest::addColumn<QString>("expected");
     const QString uid = QString::number(::getuid());
-    QTest::newRow("FENWIX_BOARD") << "/x/board" << "/run/user/7" << "/x/board";
-    QTest::newRow("XDG_RUNTIME_DIR") << "" << "/run/user/7" << "/run/user/7/fenwix-lpt1";
-    QTest::newRow("neither") << "" << "" << "/tmp/fenwix-lpt1-" + uid;
+    QTest::newRow("FENWIX_BOARD") << "/x/board"
+                                  << "/run/user/7"
+                                  << "/x/board";
+    QTest::newRow("XDG_RUNTIME_DIR") << ""
+                                     << "/run/user/7"
+                                     << "/run/user/7/fenwix-lpt1";
+    QTest::newRow("neither") << ""
+                             << ""
+                             << "/tmp/fenwix-lpt1-" + uid;
 }
 
 void tst_Fenwix::boardPath()
@@ -261,7 +271,8 @@ void tst_Fenwix::virtualBoardAndTrace()
     for (int v : values)
         port.out(static_cast<std::int16_t>(v));
     QCOMPARE(readFile(QString::fromStdString(c.boardPath)), QStringLiteral("255\nvirtual\n"));
-    const QStringList trace = readFile(QString::fromStdString(c.tracePath)).split(u'\n', Qt::SkipEmptyParts);
+    const QStringList trace =
+        readFile(QString::fromStdString(c.tracePath)).split(u'\n', Qt::SkipEmptyParts);
     QCOMPARE(trace.size(), int(values.size()));
     const QRegularExpression line(QStringLiteral("^\\d{10,}\\.\\d{6} (-?\\d+)$"));
     for (int i = 0; i < trace.size(); ++i) {
@@ -288,7 +299,7 @@ void tst_Fenwix::ppdevSuccessKeepsClaim()
         QCOMPARE(readFile(QString::fromStdString(c.boardPath)),
                  QStringLiteral("2\n/dev/parport9 ok\n"));
     }
-    const std::vector<std::string> expected{"open",      "excl",     "claim",   "datadir 0",
+    const std::vector<std::string> expected{"open",      "excl",    "claim",   "datadir 0",
                                             "wdata 129", "wdata 2", "release", "close"};
     QCOMPARE(dev.calls, expected);
     QVERIFY(lines.lines.empty());
@@ -339,8 +350,9 @@ void tst_Fenwix::ppdevFailures()
     QCOMPARE(std::count(dev.calls.begin(), dev.calls.end(), "open"), 3);
     QCOMPARE(std::count(dev.calls.begin(), dev.calls.end(), "close"), openError ? 0 : 3);
     const QString board = readFile(QString::fromStdString(c.boardPath));
-    QVERIFY2(board.startsWith(QStringLiteral("5\n") + QString::fromStdString(c.device) + " error: "),
-             qPrintable(board));
+    QVERIFY2(
+        board.startsWith(QStringLiteral("5\n") + QString::fromStdString(c.device) + " error: "),
+        qPrintable(board));
 
     // Once the device works, writing goes on and it is said once.
     dev.openError = 0;
@@ -382,7 +394,8 @@ void tst_Fenwix::ppdevRealPaths()
     QVERIFY2(msg.contains(QString::fromLocal8Bit(std::strerror(error))), qPrintable(msg));
     QVERIFY(!port.deviceOpen());
     QCOMPARE(readFile(QString::fromStdString(c.boardPath)),
-             QStringLiteral("2\n%1 error: %2\n").arg(device, QString::fromLocal8Bit(std::strerror(error))));
+             QStringLiteral("2\n%1 error: %2\n")
+                 .arg(device, QString::fromLocal8Bit(std::strerror(error))));
 }
 
 void tst_Fenwix::writeFailureReopens()
@@ -475,9 +488,12 @@ void tst_Fenwix::unwritableFiles_data()
     QTest::addColumn<QString>("trace");
     QTest::addColumn<QString>("named");
     const QString ok = m_tmp.filePath(QStringLiteral("wboard"));
-    QTest::newRow("trace in a missing folder") << ok << "/nonexistent/trace" << "/nonexistent/trace";
+    QTest::newRow("trace in a missing folder") << ok << "/nonexistent/trace"
+                                               << "/nonexistent/trace";
     QTest::newRow("trace is a folder") << ok << m_tmp.path() << m_tmp.path();
-    QTest::newRow("board in a missing folder") << "/nonexistent/board" << "" << "/nonexistent/board";
+    QTest::newRow("board in a missing folder") << "/nonexistent/board"
+                                               << ""
+                                               << "/nonexistent/board";
 }
 
 void tst_Fenwix::unwritableFiles()
@@ -499,14 +515,13 @@ void tst_Fenwix::realLibraryReachesBoardAndTrace()
 {
     const QString board = m_tmp.filePath(QStringLiteral("libboard"));
     const QString trace = m_tmp.filePath(QStringLiteral("libtrace"));
-    const Child child = runChild({"8", "9", "-1"},
-                                 {{"FENWIX_LPT1", "/dev/nonexistent"},
-                                  {"FENWIX_BOARD", board},
-                                  {"FENWIX_TRACE", trace}});
+    const Child child = runChild(
+        {"8", "9", "-1"},
+        {{"FENWIX_LPT1", "/dev/nonexistent"}, {"FENWIX_BOARD", board}, {"FENWIX_TRACE", trace}});
     QCOMPARE(child.exitCode, 0);
     // A hardware failure is never shown as success.
-    QCOMPARE(readFile(board),
-             QStringLiteral("255\n/dev/nonexistent error: %1\n").arg(QString::fromLocal8Bit(std::strerror(ENOENT))));
+    QCOMPARE(readFile(board), QStringLiteral("255\n/dev/nonexistent error: %1\n")
+                                  .arg(QString::fromLocal8Bit(std::strerror(ENOENT))));
     QCOMPARE(readFile(trace).split(u'\n', Qt::SkipEmptyParts).size(), 3);
     QCOMPARE(child.err.count(u'\n'), 1);
 }

@@ -1,16 +1,17 @@
 #include "ControlPanel.h"
 #include "LoopTest.h"
 
+#include <functional>
+#include <map>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
-#include <functional>
-#include <map>
 
 using namespace std::chrono_literals;
 
-namespace {
+namespace
+{
 
 // A panel whose port records each write and can act at the n-th write, so a
 // click lands between two steps of a running loop test.
@@ -50,10 +51,11 @@ std::vector<int> passes(int n)
 
 } // namespace
 
-class tst_LoopTest : public QObject {
+class tst_LoopTest : public QObject
+{
     Q_OBJECT
 
-private slots:
+  private slots:
     void firstWriteBeforeAnyPause();
     void stopEndsAtEndOfPass_data();
     void stopEndsAtEndOfPass();

@@ -3,26 +3,27 @@
 // port writes and the eight captions.
 #include "ControlPanel.h"
 
+#include <functional>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QTest>
-#include <functional>
 
 using namespace std::chrono_literals;
 
-namespace {
+namespace
+{
 
-const char* const Names[8] = {"電燈", "收音機", "電鍋", "電扇", "影印機", "販賣機", "自動門", "電視"};
+const char* const Names[8] = {"電燈",   "收音機", "電鍋",   "電扇",
+                              "影印機", "販賣機", "自動門", "電視"};
 
 // Field numbers per channel: on hour, on minute, off hour, off minute.
 const int FieldsOf[8][4] = {{1, 2, 3, 4},     {5, 6, 7, 8},     {9, 10, 11, 12},  {13, 14, 15, 16},
                             {29, 30, 31, 32}, {25, 26, 27, 28}, {17, 18, 19, 20}, {21, 22, 23, 24}};
 // The order entries are checked in, as (channel, on?).
-const std::pair<int, bool> Order[16] = {{0, true},  {0, false}, {1, true},  {2, true},
-                                        {3, true},  {1, false}, {2, false}, {3, false},
-                                        {4, true},  {5, true},  {6, true},  {7, true},
-                                        {4, false}, {5, false}, {6, false}, {7, false}};
+const std::pair<int, bool> Order[16] = {
+    {0, true}, {0, false}, {1, true}, {2, true}, {3, true},  {1, false}, {2, false}, {3, false},
+    {4, true}, {5, true},  {6, true}, {7, true}, {4, false}, {5, false}, {6, false}, {7, false}};
 
 struct Model {
     int state = 0;
@@ -66,10 +67,11 @@ struct Model {
 
 } // namespace
 
-class tst_PanelModel : public QObject {
+class tst_PanelModel : public QObject
+{
     Q_OBJECT
 
-private slots:
+  private slots:
     void randomEvents();
 };
 
@@ -140,7 +142,8 @@ void tst_PanelModel::randomEvents()
         }
 
         if (writes != model.writes)
-            QFAIL(qPrintable(QStringLiteral("writes differ after step %1 (kind %2)").arg(step).arg(kind)));
+            QFAIL(qPrintable(
+                QStringLiteral("writes differ after step %1 (kind %2)").arg(step).arg(kind)));
         QCOMPARE(int(panel.outputState()), model.state);
         for (int ch = 0; ch < 8; ++ch)
             QCOMPARE(buttons[ch]->text(), model.captions[ch]);

@@ -9,7 +9,8 @@
 #include <QStyleOptionButton>
 #include <QTest>
 
-namespace {
+namespace
+{
 
 struct Panel {
     std::vector<int> writes;
@@ -27,10 +28,11 @@ QRect twips(int left, int top, int width, int height)
 
 } // namespace
 
-class tst_ControlPanel : public QObject {
+class tst_ControlPanel : public QObject
+{
     Q_OBJECT
 
-private slots:
+  private slots:
     void controls_data();
     void controls();
     void everyControlOnce();
@@ -155,15 +157,23 @@ void tst_ControlPanel::fonts_data()
     QTest::addColumn<qreal>("points");
     QTest::addColumn<bool>("bold");
     QTest::addColumn<bool>("italic");
-    QTest::newRow("window") << "" << "MS Sans Serif" << 12.0 << true << false;
-    QTest::newRow("BIT1") << "BIT1" << "MS Sans Serif" << 8.25 << false << false;
-    QTest::newRow("exit") << "exit" << "MS Sans Serif" << 8.25 << false << false;
-    QTest::newRow("Text17") << "Text17" << "MS Sans Serif" << 8.25 << false << false;
+    QTest::newRow("window") << ""
+                            << "MS Sans Serif" << 12.0 << true << false;
+    QTest::newRow("BIT1") << "BIT1"
+                          << "MS Sans Serif" << 8.25 << false << false;
+    QTest::newRow("exit") << "exit"
+                          << "MS Sans Serif" << 8.25 << false << false;
+    QTest::newRow("Text17") << "Text17"
+                            << "MS Sans Serif" << 8.25 << false << false;
     QTest::newRow("Label1") << "Label1" << QStringLiteral("標楷體") << 26.25 << true << true;
-    QTest::newRow("Label2") << "Label2" << "MS Sans Serif" << 9.75 << true << false;
-    QTest::newRow("Label8") << "Label8" << "MS Sans Serif" << 8.25 << true << false;
-    QTest::newRow("Label9") << "Label9" << "MS Sans Serif" << 8.25 << false << false;
-    QTest::newRow("Label23") << "Label23" << "MS Sans Serif" << 12.0 << true << false;
+    QTest::newRow("Label2") << "Label2"
+                            << "MS Sans Serif" << 9.75 << true << false;
+    QTest::newRow("Label8") << "Label8"
+                            << "MS Sans Serif" << 8.25 << true << false;
+    QTest::newRow("Label9") << "Label9"
+                            << "MS Sans Serif" << 8.25 << false << false;
+    QTest::newRow("Label23") << "Label23"
+                             << "MS Sans Serif" << 12.0 << true << false;
 }
 
 void tst_ControlPanel::fonts()
@@ -182,7 +192,8 @@ void tst_ControlPanel::fonts()
     QCOMPARE(f.bold(), bold);
     QCOMPARE(f.italic(), italic);
     // Where the preferred face is missing, the one used still has the glyphs.
-    const QString caption = name == "Label1" ? QStringLiteral("PC自動化控制") : QStringLiteral("收音機開關");
+    const QString caption =
+        name == "Label1" ? QStringLiteral("PC自動化控制") : QStringLiteral("收音機開關");
     QVERIFY(QFontMetrics(f).inFont(caption.at(2)));
     if (name == "Label1")
         QCOMPARE(w->palette().color(QPalette::WindowText), QColor(0, 0, 255));
@@ -297,11 +308,13 @@ void tst_ControlPanel::sizeIsFixed()
 void tst_ControlPanel::tabOrder()
 {
     Panel p;
-    QStringList expected{"exit", "BIT0", "BIT1", "BIT2", "BIT3", "BIT4", "BIT5", "BIT6", "BIT7",
-                         "LOOP", "STOP", "Text5", "Text7", "Text3", "Text2", "Text6", "Text8"};
+    QStringList expected{"exit",  "BIT0",  "BIT1",  "BIT2",  "BIT3", "BIT4",
+                         "BIT5",  "BIT6",  "BIT7",  "LOOP",  "STOP", "Text5",
+                         "Text7", "Text3", "Text2", "Text6", "Text8"};
     for (int n = 9; n <= 32; ++n)
         expected << QStringLiteral("Text%1").arg(n);
-    expected << "Text1" << "Text4";
+    expected << "Text1"
+             << "Text4";
 
     QStringList order;
     QWidget* w = p.child<QWidget>("exit");
@@ -325,10 +338,13 @@ void tst_ControlPanel::captionsFit()
             QStyleOptionButton opt;
             opt.initFrom(b);
             opt.text = b->text();
-            const QRect contents = b->style()->subElementRect(QStyle::SE_PushButtonContents, &opt, b);
+            const QRect contents =
+                b->style()->subElementRect(QStyle::SE_PushButtonContents, &opt, b);
             const int advance = b->fontMetrics().horizontalAdvance(b->text());
-            QVERIFY2(advance <= contents.width(),
-                     qPrintable(QStringLiteral("%1: %2 > %3").arg(b->text()).arg(advance).arg(contents.width())));
+            QVERIFY2(advance <= contents.width(), qPrintable(QStringLiteral("%1: %2 > %3")
+                                                                 .arg(b->text())
+                                                                 .arg(advance)
+                                                                 .arg(contents.width())));
         }
     }
     for (QLabel* l : p.window.findChildren<QLabel*>()) {
@@ -340,8 +356,12 @@ void tst_ControlPanel::captionsFit()
                               : l->fontMetrics().boundingRect(l->text());
         const int height = colon ? r.height() : l->fontMetrics().height();
         QVERIFY2(r.width() <= l->width() && height <= l->height() + 2,
-                 qPrintable(QStringLiteral("%1 %2x%3 in %4x%5").arg(l->objectName())
-                                .arg(r.width()).arg(l->fontMetrics().height()).arg(l->width()).arg(l->height())));
+                 qPrintable(QStringLiteral("%1 %2x%3 in %4x%5")
+                                .arg(l->objectName())
+                                .arg(r.width())
+                                .arg(l->fontMetrics().height())
+                                .arg(l->width())
+                                .arg(l->height())));
     }
 }
 
@@ -355,7 +375,8 @@ void tst_ControlPanel::clockTick()
     QTRY_VERIFY_WITH_TIMEOUT(p.window.windowTitle() != QStringLiteral("DIGITAL I/O BOARD"), 3000);
     QCOMPARE(p.window.windowTitle(), QLocale::system().toString(at.date(), QLocale::ShortFormat));
     const QString shown = p.child<QLabel>("Label2")->text();
-    QVERIFY2(shown.contains(QStringLiteral("04")) && shown.contains(QStringLiteral("05")), qPrintable(shown));
+    QVERIFY2(shown.contains(QStringLiteral("04")) && shown.contains(QStringLiteral("05")),
+             qPrintable(shown));
     QVERIFY(p.writes.empty()); // the clock never touches the port
 }
 
@@ -415,7 +436,8 @@ void tst_ControlPanel::timeTextInEveryLocale()
                       [](const QString& a, const QString& b) { return a.size() > b.size(); });
             for (const QString& word : words)
                 text.remove(word);
-            const QString digits = locale.toString(t.second()).rightJustified(2, locale.zeroDigit().at(0));
+            const QString digits =
+                locale.toString(t.second()).rightJustified(2, locale.zeroDigit().at(0));
             bool latin = false;
             for (QChar c : text)
                 latin |= (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');

@@ -6,7 +6,8 @@
 
 using channels::PortOutput;
 
-namespace {
+namespace
+{
 
 QStringList readLog(const QString& path)
 {
@@ -43,10 +44,11 @@ struct ChildResult {
 
 } // namespace
 
-class tst_PortOutput : public QObject {
+class tst_PortOutput : public QObject
+{
     Q_OBJECT
 
-private slots:
+  private slots:
     void init();
     void loadsOnFirstWriteAndKeepsIt();
     void failureInProcess_data();
@@ -55,7 +57,7 @@ private slots:
     void childProcess();
     void findsTheProjectLibraryBesideBin();
 
-private:
+  private:
     ChildResult runChildProcess(const QString& ldLibraryPath, const QString& dirs);
     QTemporaryDir m_tmp;
     QString m_log;
@@ -90,8 +92,8 @@ void tst_PortOutput::failureInProcess_data()
     QTest::addColumn<QString>("dir");
     QTest::addColumn<QString>("function");
     QTest::newRow("missing library") << QStringLiteral("/nonexistent") << "FENWIX_OUT_LPT1";
-    QTest::newRow("library without the function") << QStringLiteral(FAKEPORT_NOFUNCTION_DIR)
-                                                    << "FENWIX_OUT_LPT1";
+    QTest::newRow("library without the function")
+        << QStringLiteral(FAKEPORT_NOFUNCTION_DIR) << "FENWIX_OUT_LPT1";
     QTest::newRow("unknown function") << QStringLiteral(FAKEPORT_DIR) << "FENWIX_OUT_LPT2";
 }
 
@@ -147,8 +149,8 @@ void tst_PortOutput::childProcess_data()
 
     const QString with = QStringLiteral(FAKEPORT_DIR);
     const QString without = QStringLiteral(FAKEPORT_NOFUNCTION_DIR);
-    QTest::newRow("missing library") << QString() << QStringLiteral("/nonexistent") << false
-                                     << QString();
+    QTest::newRow("missing library")
+        << QString() << QStringLiteral("/nonexistent") << false << QString();
     QTest::newRow("no function") << QString() << without << false << QString();
     QTest::newRow("fallback folder") << QString() << with << true << with;
     // Succeeds only if the library on LD_LIBRARY_PATH wins over the fallback.

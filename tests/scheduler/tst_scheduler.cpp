@@ -1,15 +1,16 @@
 #include "ChannelTable.h"
 #include "Scheduler.h"
 
+#include <map>
 #include <QRandomGenerator>
 #include <QTest>
-#include <map>
 #include <string>
 #include <vector>
 
 using namespace automation;
 
-namespace {
+namespace
+{
 
 // A window stand-in: named fields, a settable clock, the real channel core and
 // a port that records every write.
@@ -21,9 +22,9 @@ struct FakeWindow {
     std::vector<int> writes;
     std::map<int, std::string> captions;
 
-    channels::ChannelContext ctx{outputState,
-                                 [this](std::int16_t v) { writes.push_back(v); },
-                                 [this](int ch, std::string_view c) { captions[ch] = std::string(c); }};
+    channels::ChannelContext ctx{
+        outputState, [this](std::int16_t v) { writes.push_back(v); },
+        [this](int ch, std::string_view c) { captions[ch] = std::string(c); }};
 
     SchedulerSeams seams()
     {
@@ -51,10 +52,11 @@ struct FakeWindow {
 
 } // namespace
 
-class tst_Scheduler : public QObject {
+class tst_Scheduler : public QObject
+{
     Q_OBJECT
 
-private slots:
+  private slots:
     void tableOrder();
     void matchesDecimal_data();
     void matchesDecimal();
@@ -133,17 +135,28 @@ void tst_Scheduler::entryFires_data()
     QTest::addColumn<QString>("minute");
     QTest::addColumn<QTime>("time");
     QTest::addColumn<bool>("fires");
-    QTest::newRow("8/5 at 08:05") << "8" << "5" << QTime(8, 5, 0) << true;
-    QTest::newRow("8/5 late in the minute") << "8" << "5" << QTime(8, 5, 59, 999) << true;
-    QTest::newRow("08/05 never") << "08" << "05" << QTime(8, 5, 0) << false;
-    QTest::newRow("8/5 a minute late") << "8" << "5" << QTime(8, 6, 0) << false;
-    QTest::newRow("8/5 at 20:05") << "8" << "5" << QTime(20, 5, 0) << false;
-    QTest::newRow("midnight") << "0" << "0" << QTime(0, 0, 30) << true;
-    QTest::newRow("last minute") << "23" << "59" << QTime(23, 59, 59) << true;
-    QTest::newRow("hour only") << "8" << "" << QTime(8, 5) << false;
-    QTest::newRow("minute only") << "" << "5" << QTime(8, 5) << false;
-    QTest::newRow("swapped") << "5" << "8" << QTime(8, 5) << false;
-    QTest::newRow("hour 24") << "24" << "0" << QTime(0, 0) << false;
+    QTest::newRow("8/5 at 08:05") << "8"
+                                  << "5" << QTime(8, 5, 0) << true;
+    QTest::newRow("8/5 late in the minute") << "8"
+                                            << "5" << QTime(8, 5, 59, 999) << true;
+    QTest::newRow("08/05 never") << "08"
+                                 << "05" << QTime(8, 5, 0) << false;
+    QTest::newRow("8/5 a minute late") << "8"
+                                       << "5" << QTime(8, 6, 0) << false;
+    QTest::newRow("8/5 at 20:05") << "8"
+                                  << "5" << QTime(20, 5, 0) << false;
+    QTest::newRow("midnight") << "0"
+                              << "0" << QTime(0, 0, 30) << true;
+    QTest::newRow("last minute") << "23"
+                                 << "59" << QTime(23, 59, 59) << true;
+    QTest::newRow("hour only") << "8"
+                               << "" << QTime(8, 5) << false;
+    QTest::newRow("minute only") << ""
+                                 << "5" << QTime(8, 5) << false;
+    QTest::newRow("swapped") << "5"
+                             << "8" << QTime(8, 5) << false;
+    QTest::newRow("hour 24") << "24"
+                             << "0" << QTime(0, 0) << false;
 }
 
 void tst_Scheduler::entryFires()
@@ -180,8 +193,8 @@ void tst_Scheduler::sameMinuteInTableOrder()
 {
     FakeWindow w;
     // Channel 2's entry comes before channel 1's off entry, after its on entry.
-    w.fields = {{"Text9", "6"}, {"Text10", "45"}, {"Text5", "6"}, {"Text6", "45"},
-                {"Text21", "6"}, {"Text22", "45"}};
+    w.fields = {{"Text9", "6"},  {"Text10", "45"}, {"Text5", "6"},
+                {"Text6", "45"}, {"Text21", "6"},  {"Text22", "45"}};
     w.at(QTime(6, 45));
     w.tick();
     QCOMPARE(w.writes, (std::vector<int>{0x02, 0x06, 0x86}));
@@ -244,12 +257,15 @@ void tst_Scheduler::straddleNeverFiresAnHourEarly()
     QVERIFY(w.writes.empty());
 }
 
-namespace {
+namespace
+{
 
 QString randomText(QRandomGenerator& rng)
 {
-    static const QStringList pieces{"0", "1", "2", "3", "5", "7", "9", "00", "07", " ", "+", "-",
-                                    "h", "a", "\xef\xbc\x97", "\xd9\xa7", "12", "23", "59", "\t"};
+    static const QStringList pieces{"0",        "1",  "2",  "3",  "5",
+                                    "7",        "9",  "00", "07", " ",
+                                    "+",        "-",  "h",  "a",  "\xef\xbc\x97",
+                                    "\xd9\xa7", "12", "23", "59", "\t"};
     switch (rng.bounded(6)) {
     case 0:
         return QString();
@@ -311,9 +327,8 @@ void tst_Scheduler::randomAgainstModel()
             }
         }
         if (w.writes != expectedWrites)
-            QFAIL(qPrintable(QStringLiteral("divergence at step %1, time %2")
-                                 .arg(step)
-                                 .arg(t.toString())));
+            QFAIL(qPrintable(
+                QStringLiteral("divergence at step %1, time %2").arg(step).arg(t.toString())));
         QCOMPARE(int(w.outputState), model);
     }
     QVERIFY(expectedWrites.size() > 100); // the run did exercise matches

@@ -1,9 +1,9 @@
 /* wm-close WINDOW-ID: sends the window the WM_DELETE_WINDOW client message,
  * as a window manager does when its close control is pressed. */
-#include <X11/Xlib.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <X11/Xlib.h>
 
 int main(int argc, char* argv[])
 {
