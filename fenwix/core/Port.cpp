@@ -9,6 +9,7 @@
 #include <linux/ppdev.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace fenwix
@@ -141,6 +142,9 @@ Port::Port(Config config, DeviceOps ops, Reporter report)
 Port::~Port()
 {
     closeDevice();
+    // A shared claim still waiting keeps the device open until it returns.
+    if (m_pendingClaim)
+        m_ops.close(m_pendingClaim->fd);
     if (m_traceFd >= 0)
         ::close(m_traceFd);
 }
@@ -154,32 +158,76 @@ void Port::reportOnce(std::string& last, const std::string& line)
         m_report(line);
 }
 
-int Port::openDevice()
+int Port::openFd()
 {
     const int fd = m_ops.open(m_config.device.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         const int err = errno;
         reportOnce(m_lastDeviceProblem, deviceProblem(m_config.device, "open", err));
-        return err;
+        return -err;
     }
-    // Exclusive access must be asked for before the first claim. The claim is
-    // then refused at once if another driver shares the port, instead of
-    // waiting for it, so the panel never hangs here.
-    struct Step {
-        unsigned long request;
-        const char* name;
-    };
+    return fd;
+}
+
+int Port::fail(int fd, const char* step, int err)
+{
+    m_ops.close(fd);
+    reportOnce(m_lastDeviceProblem, deviceProblem(m_config.device, step, err));
+    return err;
+}
+
+int Port::openDevice()
+{
+    if (m_pendingClaim)
+        return finishSharedClaim(std::chrono::milliseconds(0));
+
+    int fd = openFd();
+    if (fd < 0)
+        return -fd;
+    // Exclusive access must be asked for before the first claim; the kernel
+    // refuses it at once while another driver shares the port.
+    if (m_ops.ioctl(fd, PPEXCL, nullptr) != 0)
+        return fail(fd, "exclusive access", errno);
+    if (m_ops.ioctl(fd, PPCLAIM, nullptr) == 0)
+        return setUpDevice(fd);
+
+    // Another driver (typically the printer driver lp) shares the port. A
+    // shared claim waits for as long as that driver uses the port, so it runs
+    // aside and the panel's write goes on without it.
+    m_ops.close(fd);
+    fd = openFd();
+    if (fd < 0)
+        return -fd;
+    auto result = std::make_shared<std::promise<int>>();
+    m_pendingClaim = PendingClaim{fd, result->get_future()};
+    std::thread([ioctl = m_ops.ioctl, fd, result] {
+        const int rc = ioctl(fd, PPCLAIM, nullptr);
+        result->set_value(rc == 0 ? 0 : errno);
+    }).detach();
+    return finishSharedClaim(SharedClaimWait);
+}
+
+int Port::finishSharedClaim(std::chrono::milliseconds wait)
+{
+    if (m_pendingClaim->result.wait_for(wait) != std::future_status::ready) {
+        reportOnce(m_lastDeviceProblem, deviceProblem(m_config.device, "claim", EBUSY));
+        return EBUSY;
+    }
+    const int fd = m_pendingClaim->fd;
+    const int err = m_pendingClaim->result.get();
+    m_pendingClaim.reset();
+    if (err != 0)
+        return fail(fd, "claim", err);
+    return setUpDevice(fd);
+}
+
+int Port::setUpDevice(int fd)
+{
     int forward = 0;
-    const Step steps[] = {
-        {PPEXCL, "exclusive access"}, {PPCLAIM, "claim"}, {PPDATADIR, "data direction"}};
-    for (const Step& step : steps) {
-        void* arg = step.request == PPDATADIR ? &forward : nullptr;
-        if (m_ops.ioctl(fd, step.request, arg) != 0) {
-            const int err = errno;
-            m_ops.close(fd);
-            reportOnce(m_lastDeviceProblem, deviceProblem(m_config.device, step.name, err));
-            return err;
-        }
+    if (m_ops.ioctl(fd, PPDATADIR, &forward) != 0) {
+        const int err = errno;
+        m_ops.ioctl(fd, PPRELEASE, nullptr);
+        return fail(fd, "data direction", err);
     }
     m_fd = fd;
     return 0;

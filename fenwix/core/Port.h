@@ -2,9 +2,12 @@
 
 #include "BoardFile.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -51,7 +54,12 @@ class Port
     bool deviceOpen() const { return m_fd >= 0; }
 
   private:
-    int openDevice(); // 0 or an errno value
+    // Each returns 0 or an errno value.
+    int openDevice();
+    int finishSharedClaim(std::chrono::milliseconds wait);
+    int setUpDevice(int fd);
+    int openFd(); // a descriptor, or minus an errno value
+    int fail(int fd, const char* step, int err);
     void closeDevice();
     void writeDevice(std::uint8_t byte);
     void writeTrace(std::int16_t value);
@@ -64,6 +72,13 @@ class Port
     DeviceOps m_ops;
     Reporter m_report;
     int m_fd = -1;
+    // How long a write waits for a shared claim before going on without it.
+    static constexpr std::chrono::milliseconds SharedClaimWait{50};
+    struct PendingClaim {
+        int fd;
+        std::future<int> result;
+    };
+    std::optional<PendingClaim> m_pendingClaim;
     int m_traceFd = -1;
     std::string m_status;
     std::string m_lastDeviceProblem;

@@ -5,9 +5,12 @@
 #include <cerrno>
 #include <cstring>
 #include <dlfcn.h>
+#include <future>
 #include <linux/ppdev.h>
 #include <map>
+#include <mutex>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -31,8 +34,15 @@ QString readFile(const QString& path)
 // A parallel port that exists only in the test: records the requests it is
 // given and fails the ones it is told to.
 struct FakeDevice {
+    std::mutex mutex; // a shared claim runs on a thread of its own
     std::vector<std::string> calls;
     std::map<unsigned long, int> failWith; // request -> errno
+    // Answers to successive claims: 0, an errno value, or Blocks (waits for
+    // release to be set). Once used up, claims succeed.
+    static constexpr int Blocks = -1;
+    std::vector<int> claims;
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
     int openError = 0;
     int dataLines = -1;
     int openCount = 0;
@@ -41,6 +51,7 @@ struct FakeDevice {
     {
         return DeviceOps{
             [this](const char*, int) {
+                std::lock_guard lock(mutex);
                 calls.push_back("open");
                 if (openError) {
                     errno = openError;
@@ -52,7 +63,20 @@ struct FakeDevice {
             [this](int fd, unsigned long request, void* arg) {
                 if (fd != 42)
                     return errno = EBADF, -1;
+                std::unique_lock lock(mutex);
                 calls.push_back(name(request, arg));
+                if (request == PPCLAIM && !claims.empty()) {
+                    const int answer = claims.front();
+                    claims.erase(claims.begin());
+                    if (answer == Blocks) {
+                        lock.unlock();
+                        released.wait();
+                        return 0;
+                    }
+                    if (answer != 0)
+                        return errno = answer, -1;
+                    return 0;
+                }
                 if (const auto it = failWith.find(request); it != failWith.end())
                     return errno = it->second, -1;
                 if (request == PPWDATA)
@@ -60,6 +84,7 @@ struct FakeDevice {
                 return 0;
             },
             [this](int) {
+                std::lock_guard lock(mutex);
                 calls.push_back("close");
                 return 0;
             },
@@ -151,6 +176,8 @@ class tst_Fenwix : public QObject
     void ppdevRealPaths_data();
     void ppdevRealPaths();
     void writeFailureReopens();
+    void sharedClaimWhenExclusiveRefused();
+    void sharedClaimNeverHoldsTheCall();
     void noTornReadUnderConcurrentWrites();
     void twoProcessesShareOneTrace();
     void unwritableFiles_data();
@@ -311,11 +338,13 @@ void tst_Fenwix::ppdevFailures_data()
     QTest::addColumn<qulonglong>("failingRequest");
     QTest::addColumn<int>("error");
     QTest::addColumn<QString>("remedy");
-    QTest::newRow("no permission") << EACCES << 0ull << 0 << "usermod -aG";
-    QTest::newRow("busy") << 0 << qulonglong(PPCLAIM) << EBUSY << "modprobe -r lp";
-    QTest::newRow("exclusive refused") << 0 << qulonglong(PPEXCL) << EBUSY << "another driver";
-    QTest::newRow("no port behind the device") << ENXIO << 0ull << 0 << "parport_pc";
-    QTest::newRow("data direction") << 0 << qulonglong(PPDATADIR) << EIO << "trying again";
+    QTest::addColumn<int>("opensPerCall"); // a refused exclusive claim is tried shared
+    QTest::newRow("no permission") << EACCES << 0ull << 0 << "usermod -aG" << 1;
+    QTest::newRow("busy") << 0 << qulonglong(PPCLAIM) << EBUSY << "modprobe -r lp" << 2;
+    QTest::newRow("exclusive refused") << 0 << qulonglong(PPEXCL) << EBUSY << "another driver" << 1;
+    QTest::newRow("no port behind the device") << ENXIO << 0ull << 0 << "parport_pc" << 1;
+    QTest::newRow("no port, claim") << 0 << qulonglong(PPCLAIM) << ENXIO << "parport_pc" << 2;
+    QTest::newRow("data direction") << 0 << qulonglong(PPDATADIR) << EIO << "trying again" << 1;
 }
 
 void tst_Fenwix::ppdevFailures()
@@ -324,6 +353,7 @@ void tst_Fenwix::ppdevFailures()
     QFETCH(qulonglong, failingRequest);
     QFETCH(int, error);
     QFETCH(QString, remedy);
+    QFETCH(int, opensPerCall);
     FakeDevice dev;
     dev.openError = openError;
     if (failingRequest)
@@ -347,8 +377,9 @@ void tst_Fenwix::ppdevFailures()
     QVERIFY2(msg.contains(remedy), qPrintable(msg));
     QCOMPARE(dev.dataLines, -1);
     // Every call tried the device again, and the board file shows the failure.
-    QCOMPARE(std::count(dev.calls.begin(), dev.calls.end(), "open"), 3);
-    QCOMPARE(std::count(dev.calls.begin(), dev.calls.end(), "close"), openError ? 0 : 3);
+    QCOMPARE(std::count(dev.calls.begin(), dev.calls.end(), "open"), 3 * opensPerCall);
+    QCOMPARE(std::count(dev.calls.begin(), dev.calls.end(), "close"),
+             openError ? 0 : 3 * opensPerCall);
     const QString board = readFile(QString::fromStdString(c.boardPath));
     QVERIFY2(
         board.startsWith(QStringLiteral("5\n") + QString::fromStdString(c.device) + " error: "),
@@ -416,6 +447,57 @@ void tst_Fenwix::writeFailureReopens()
     port.out(4);
     QCOMPARE(dev.openCount, 2);
     QCOMPARE(dev.dataLines, 4);
+}
+
+void tst_Fenwix::sharedClaimWhenExclusiveRefused()
+{
+    // With the printer driver loaded the kernel refuses exclusive access
+    // (ENXIO from the claim); the port is then claimed shared.
+    FakeDevice dev;
+    dev.claims = {ENXIO, 0};
+    Config c;
+    c.virtualBoard = false;
+    c.device = "/dev/parport9";
+    c.boardPath = m_tmp.filePath(QStringLiteral("sharedboard")).toStdString();
+    Lines lines;
+    Port port(c, dev.ops(), lines.reporter());
+    port.out(7);
+    const std::vector<std::string> expected{"open", "excl",  "claim",     "close",
+                                            "open", "claim", "datadir 0", "wdata 7"};
+    QCOMPARE(dev.calls, expected);
+    QVERIFY(lines.lines.empty());
+    QCOMPARE(port.status(), std::string("/dev/parport9 ok"));
+}
+
+void tst_Fenwix::sharedClaimNeverHoldsTheCall()
+{
+    // The other driver keeps the port: the shared claim waits, the calls do not.
+    FakeDevice dev;
+    dev.claims = {ENXIO, FakeDevice::Blocks};
+    Config c;
+    c.virtualBoard = false;
+    c.device = "/dev/parport9";
+    c.boardPath = m_tmp.filePath(QStringLiteral("blockedboard")).toStdString();
+    Lines lines;
+    Port port(c, dev.ops(), lines.reporter());
+    QElapsedTimer timer;
+    timer.start();
+    port.out(1);
+    port.out(2);
+    QVERIFY(timer.elapsed() < 1000);
+    QCOMPARE(lines.lines.size(), std::size_t(1));
+    QVERIFY2(QString::fromStdString(lines.lines[0]).contains(QStringLiteral("another driver")),
+             lines.lines[0].c_str());
+    QVERIFY(QString::fromStdString(port.status()).contains(QStringLiteral(" error: ")));
+    QCOMPARE(dev.dataLines, -1);
+
+    dev.release.set_value(); // the other driver lets go
+    QTRY_VERIFY([&] {
+        port.out(3);
+        return dev.dataLines == 3;
+    }());
+    QCOMPARE(port.status(), std::string("/dev/parport9 ok"));
+    QCOMPARE(lines.lines.size(), std::size_t(2)); // "writing again"
 }
 
 void tst_Fenwix::noTornReadUnderConcurrentWrites()
