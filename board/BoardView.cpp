@@ -90,11 +90,13 @@ void BoardView::reload()
     const auto state = fenwix::parseBoardState(std::string_view(bytes.constData(), bytes.size()));
     if (!state)
         return;
-    showState(state->value, QString::fromStdString(state->status));
+    showState(*state);
 }
 
-void BoardView::showState(int value, const QString& status)
+void BoardView::showState(const fenwix::BoardState& state)
 {
+    const int value = state.value;
+    const QString status = QString::fromStdString(state.status);
     if (value == m_value && status == m_status)
         return;
     m_value = value;
@@ -105,7 +107,7 @@ void BoardView::showState(int value, const QString& status)
                               .arg(value, 2, 16, QLatin1Char('0'))
                               .arg(value, 8, 2, QLatin1Char('0'))
                               .arg(value));
-    const bool failed = status.contains(QStringLiteral(" error: "));
+    const bool failed = state.hardwareError();
     m_statusLabel->setText(status == QLatin1String("virtual")
                                ? QStringLiteral("virtual board (no hardware)")
                                : status);

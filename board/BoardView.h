@@ -1,6 +1,8 @@
 #pragma once
 
+#include "BoardFile.h"
 #include <array>
+
 #include <QFileSystemWatcher>
 #include <QString>
 #include <QTimer>
@@ -31,7 +33,7 @@ class BoardView : public QWidget
 
   private:
     void watch();
-    void showState(int value, const QString& status);
+    void showState(const fenwix::BoardState& state);
 
     QString m_path;
     QFileSystemWatcher m_watcher;

@@ -332,7 +332,6 @@ void ControlPanel::LoopTest()
     if (m_closing)
         return;
     auto ctx = channelContext();
-    ++m_loopDepth;
     automation::LoopSeams seams{
         OutputState,
         StopRequested,
@@ -343,7 +342,6 @@ void ControlPanel::LoopTest()
         [this] { return m_closing; },
     };
     automation::LoopTest(seams);
-    --m_loopDepth;
 }
 
 void ControlPanel::StopLoop()

@@ -67,7 +67,6 @@ class ControlPanel : public QWidget
     std::function<QDateTime()> m_clock;
     std::chrono::milliseconds m_stepPause;
     bool m_closing = false;
-    int m_loopDepth = 0;
 
     std::array<QPushButton*, channels::ChannelCount> m_channelButtons{};
     std::array<QLineEdit*, 32> m_fields{};

@@ -120,6 +120,7 @@ void tst_LoopTest::stopEndsAtEndOfPass()
     p.click("LOOP");
     QCOMPARE(p.writes, passes(passesRun));
     QCOMPARE(int(p.window.outputState()), state);
+    QCOMPARE(p.window.pauseScratch(), 60000); // the pause did its counting
     QCOMPARE(p.button("BIT7")->text(), QStringLiteral("電視開"));
     QCOMPARE(p.button("BIT0")->text(), QStringLiteral("電燈關"));
     QCOMPARE(p.button("BIT6")->text(), QStringLiteral("自動門關"));
