@@ -1,7 +1,7 @@
 # Sourced by the set-up scripts: installs, with apt-get, whatever Debian 12
 # packages the build, the panel and the tests need and the machine lacks.
 PC_AUTOMATION_PACKAGES=(
-    build-essential cmake pkg-config
+    build-essential cmake pkg-config file dpkg-dev
     qt6-base-dev libgl-dev
     fonts-noto-cjk fonts-arphic-ukai
     xvfb xauth xdotool x11-utils faketime tzdata
