@@ -185,6 +185,15 @@ class tst_Fenwix : public QObject
     void realLibraryReachesBoardAndTrace();
 
   private:
+    // A ppdev backend on a device that only the fake knows.
+    Config ppdevConfig(const char* board)
+    {
+        Config c;
+        c.virtualBoard = false;
+        c.device = "/dev/parport9";
+        c.boardPath = m_tmp.filePath(QString::fromLatin1(board)).toStdString();
+        return c;
+    }
     QTemporaryDir m_tmp;
 };
 
@@ -313,10 +322,7 @@ void tst_Fenwix::virtualBoardAndTrace()
 void tst_Fenwix::ppdevSuccessKeepsClaim()
 {
     FakeDevice dev;
-    Config c;
-    c.virtualBoard = false;
-    c.device = "/dev/parport9";
-    c.boardPath = m_tmp.filePath(QStringLiteral("okboard")).toStdString();
+    const Config c = ppdevConfig("okboard");
     Lines lines;
     {
         Port port(c, dev.ops(), lines.reporter());
@@ -433,10 +439,7 @@ void tst_Fenwix::writeFailureReopens()
 {
     FakeDevice dev;
     dev.failWith[PPWDATA] = EIO;
-    Config c;
-    c.virtualBoard = false;
-    c.device = "/dev/parport9";
-    c.boardPath = m_tmp.filePath(QStringLiteral("eioboard")).toStdString();
+    const Config c = ppdevConfig("eioboard");
     Lines lines;
     Port port(c, dev.ops(), lines.reporter());
     port.out(3);
@@ -455,10 +458,7 @@ void tst_Fenwix::sharedClaimWhenExclusiveRefused()
     // (ENXIO from the claim); the port is then claimed shared.
     FakeDevice dev;
     dev.claims = {ENXIO, 0};
-    Config c;
-    c.virtualBoard = false;
-    c.device = "/dev/parport9";
-    c.boardPath = m_tmp.filePath(QStringLiteral("sharedboard")).toStdString();
+    const Config c = ppdevConfig("sharedboard");
     Lines lines;
     Port port(c, dev.ops(), lines.reporter());
     port.out(7);
@@ -474,10 +474,7 @@ void tst_Fenwix::sharedClaimNeverHoldsTheCall()
     // The other driver keeps the port: the shared claim waits, the calls do not.
     FakeDevice dev;
     dev.claims = {ENXIO, FakeDevice::Blocks};
-    Config c;
-    c.virtualBoard = false;
-    c.device = "/dev/parport9";
-    c.boardPath = m_tmp.filePath(QStringLiteral("blockedboard")).toStdString();
+    const Config c = ppdevConfig("blockedboard");
     Lines lines;
     Port port(c, dev.ops(), lines.reporter());
     QElapsedTimer timer;
