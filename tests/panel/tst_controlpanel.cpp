@@ -60,9 +60,12 @@ void tst_ControlPanel::controls_data()
     QTest::addColumn<QString>("caption");
     QTest::addColumn<QRect>("geometry");
 
-    auto button = [](const char* name, const char* caption, int l, int t, int w, int h) {
-        QTest::newRow(name) << name << "button" << QString::fromUtf8(caption) << twips(l, t, w, h);
+    auto control = [](const char* kind, const char* name, const char* caption, int l, int t, int w,
+                      int h) {
+        QTest::newRow(name) << name << kind << QString::fromUtf8(caption) << twips(l, t, w, h);
     };
+    auto button = [&control](auto... row) { control("button", row...); };
+    auto label = [&control](auto... row) { control("label", row...); };
     button("BIT0", "電燈", 480, 1800, 735, 495);
     button("BIT1", "收音機", 480, 2640, 735, 495);
     button("BIT2", "電鍋", 480, 3480, 735, 495);
@@ -75,9 +78,6 @@ void tst_ControlPanel::controls_data()
     button("STOP", "停止", 2520, 5280, 975, 495);
     button("exit", "離開", 4800, 5280, 1335, 495);
 
-    auto label = [](const char* name, const char* caption, int l, int t, int w, int h) {
-        QTest::newRow(name) << name << "label" << QString::fromUtf8(caption) << twips(l, t, w, h);
-    };
     label("Label1", "PC自動化控制", 1320, 360, 3375, 615);
     label("Label2", "", 6000, 240, 1695, 495);
     label("Label5", "ON  TIME", 1320, 1560, 855, 255);
