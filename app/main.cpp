@@ -1,8 +1,6 @@
-#include "ControlPanel.h"
-#include "PortOutput.h"
+#include "channels/PortOutput.h"
+#include "panel/ControlPanel.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <QApplication>
 #include <QMessageBox>
 
@@ -13,13 +11,11 @@ int main(int argc, char* argv[])
 
     channels::PortOutput port;
     port.setFailureHandler([](const QString& report) {
-        std::fprintf(stderr, "%s\n", report.toLocal8Bit().constData());
-        std::fflush(stderr);
         QMessageBox::critical(nullptr, QStringLiteral("pc-automation"), report);
-        std::exit(EXIT_FAILURE);
+        channels::PortOutput::reportAndExit(report);
     });
 
-    ControlPanel panel([&port](std::int16_t value) { port.write(value); });
-    panel.show();
+    panel::ControlPanel window([&port](std::int16_t value) { port.write(value); });
+    window.show();
     return QApplication::exec();
 }

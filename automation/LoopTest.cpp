@@ -1,4 +1,4 @@
-#include "LoopTest.h"
+#include "automation/LoopTest.h"
 
 #include <thread>
 

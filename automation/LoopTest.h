@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ChannelTable.h"
+#include "channels/ChannelTable.h"
 
 #include <chrono>
 #include <cstdint>

@@ -1,14 +1,7 @@
-#include "Scheduler.h"
-
-#include <QDateTime>
+#include "automation/Scheduler.h"
 
 namespace automation
 {
-
-QTime LocalClock()
-{
-    return QDateTime::currentDateTime().time();
-}
 
 bool MatchesDecimal(QStringView text, int value)
 {
@@ -31,7 +24,8 @@ bool MatchesDecimal(QStringView text, int value)
 
 void RunScheduleEntry(const ScheduleEntry& entry, const SchedulerSeams& seams)
 {
-    if (seams.fieldText(entry.hourField).isEmpty() || seams.fieldText(entry.minuteField).isEmpty())
+    if (seams.fieldText(entry.hourField()).isEmpty() ||
+        seams.fieldText(entry.minuteField()).isEmpty())
         return;
     if (entry.action == Action::On)
         seams.switchOn(entry.channel);
@@ -49,8 +43,8 @@ void SchedulerTick(const SchedulerSeams& seams)
     const int hour = now.hour();
     const int minute = now.minute();
     for (const ScheduleEntry& entry : ScheduleTable) {
-        const bool hourMatches = MatchesDecimal(seams.fieldText(entry.hourField), hour);
-        const bool minuteMatches = MatchesDecimal(seams.fieldText(entry.minuteField), minute);
+        const bool hourMatches = MatchesDecimal(seams.fieldText(entry.hourField()), hour);
+        const bool minuteMatches = MatchesDecimal(seams.fieldText(entry.minuteField()), minute);
         if (hourMatches && minuteMatches)
             RunScheduleEntry(entry, seams);
     }

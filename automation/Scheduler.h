@@ -1,58 +1,87 @@
 #pragma once
 
+#include "channels/ChannelTable.h"
+
 #include <array>
 #include <functional>
 #include <QString>
 #include <QStringView>
 #include <QTime>
-#include <string_view>
 
 // The time-of-day scheduler: sixteen daily switch times, compared twice a
 // second with the local wall clock.
 namespace automation
 {
 
+// The schedule fields are addressed by number: N is the field TextN.
+inline constexpr int FieldCount = 32;
+
+// Which field holds what for one channel.
+enum class Role { OnHour, OnMinute, OffHour, OffMinute };
+
+// One row per channel, indexed by channel number, columns by Role. The only
+// place that says which field belongs to which channel: the scheduler, the
+// window's layout, the tests, the fuzzer and the benchmark all read it.
+inline constexpr std::array<std::array<int, 4>, channels::ChannelCount> ScheduleFields{{
+    {1, 2, 3, 4},
+    {5, 6, 7, 8},
+    {9, 10, 11, 12},
+    {13, 14, 15, 16},
+    {29, 30, 31, 32},
+    {25, 26, 27, 28},
+    {17, 18, 19, 20},
+    {21, 22, 23, 24},
+}};
+
+constexpr int fieldOf(int channel, Role role)
+{
+    return ScheduleFields[static_cast<std::size_t>(channel)][static_cast<std::size_t>(role)];
+}
+
 enum class Action { On, Off };
 
 struct ScheduleEntry {
-    std::string_view hourField;
-    std::string_view minuteField;
     int channel;
     Action action;
+    constexpr int hourField() const
+    {
+        return fieldOf(channel, action == Action::On ? Role::OnHour : Role::OffHour);
+    }
+    constexpr int minuteField() const
+    {
+        return fieldOf(channel, action == Action::On ? Role::OnMinute : Role::OffMinute);
+    }
 };
 
 // The order is the order of every tick: it decides which of two entries for
 // one channel acts last.
 inline constexpr std::array<ScheduleEntry, 16> ScheduleTable{{
-    {"Text1", "Text2", 0, Action::On},
-    {"Text3", "Text4", 0, Action::Off},
-    {"Text5", "Text6", 1, Action::On},
-    {"Text9", "Text10", 2, Action::On},
-    {"Text13", "Text14", 3, Action::On},
-    {"Text7", "Text8", 1, Action::Off},
-    {"Text11", "Text12", 2, Action::Off},
-    {"Text15", "Text16", 3, Action::Off},
-    {"Text29", "Text30", 4, Action::On},
-    {"Text25", "Text26", 5, Action::On},
-    {"Text17", "Text18", 6, Action::On},
-    {"Text21", "Text22", 7, Action::On},
-    {"Text31", "Text32", 4, Action::Off},
-    {"Text27", "Text28", 5, Action::Off},
-    {"Text19", "Text20", 6, Action::Off},
-    {"Text23", "Text24", 7, Action::Off},
+    {0, Action::On},
+    {0, Action::Off},
+    {1, Action::On},
+    {2, Action::On},
+    {3, Action::On},
+    {1, Action::Off},
+    {2, Action::Off},
+    {3, Action::Off},
+    {4, Action::On},
+    {5, Action::On},
+    {6, Action::On},
+    {7, Action::On},
+    {4, Action::Off},
+    {5, Action::Off},
+    {6, Action::Off},
+    {7, Action::Off},
 }};
 
 struct SchedulerSeams {
-    // The current text of a field, by its name (Text1 .. Text32).
-    std::function<QString(std::string_view field)> fieldText;
+    // The current text of field number 1 .. FieldCount.
+    std::function<QString(int field)> fieldText;
     // One reading of the local wall clock.
     std::function<QTime()> now;
     std::function<void(int channel)> switchOn;
     std::function<void(int channel)> switchOff;
 };
-
-// The local wall clock as the system's time zone and daylight-saving rules give it.
-QTime LocalClock();
 
 // True when text is value written in decimal digits, without sign, spaces or
 // leading zeros. The text is compared, never converted.

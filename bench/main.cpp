@@ -1,9 +1,9 @@
 // Measures the panel against the floor its toolkit and file system set, and
 // prints one table. Options: --idle-seconds N (default 60), --quick.
-#include "ChannelTable.h"
-#include "ControlPanel.h"
-#include "Port.h"
-#include "Scheduler.h"
+#include "automation/Scheduler.h"
+#include "channels/ChannelTable.h"
+#include "fenwix/core/Port.h"
+#include "panel/ControlPanel.h"
 
 #include <algorithm>
 #include <chrono>
@@ -63,17 +63,12 @@ std::string fmt(const char* format, double a, double b = 0)
 // --- SchedulerTick over 32 plain string fields -------------------------------
 void benchScheduler(int ticks)
 {
-    std::array<QString, 33> fields;
+    std::array<QString, automation::FieldCount + 1> fields; // by field number
     std::int16_t state = 0;
     channels::ChannelContext ctx{state, [](std::int16_t) {}, [](int, std::string_view) {}};
     const QTime now(7, 30, 0);
     automation::SchedulerSeams seams{
-        [&fields](std::string_view name) -> QString {
-            int n = 0;
-            for (char c : name.substr(4))
-                n = n * 10 + (c - '0');
-            return fields[static_cast<std::size_t>(n)];
-        },
+        [&fields](int number) { return fields[static_cast<std::size_t>(number)]; },
         [now] { return now; },
         [&ctx](int ch) { channels::SwitchChannelOn(ctx, ch); },
         [&ctx](int ch) { channels::SwitchChannelOff(ctx, ch); },
@@ -84,8 +79,10 @@ void benchScheduler(int ticks)
     };
     for (const Case& c :
          {Case{"empty", "", ""}, Case{"filled", "8", "15"}, Case{"matching", "7", "30"}}) {
-        for (std::size_t i = 1; i <= 32; ++i)
-            fields[i] = (i % 2) ? c.hour : c.minute;
+        for (const automation::ScheduleEntry& e : automation::ScheduleTable) {
+            fields[static_cast<std::size_t>(e.hourField())] = c.hour;
+            fields[static_cast<std::size_t>(e.minuteField())] = c.minute;
+        }
         std::vector<double> samples;
         samples.reserve(static_cast<std::size_t>(ticks));
         for (int i = 0; i < ticks; ++i) {
@@ -105,12 +102,13 @@ void benchClick(int clicks)
     Clock::time_point pressed;
     std::vector<double> samples;
     samples.reserve(static_cast<std::size_t>(clicks));
-    ControlPanel panel([&](std::int16_t) { samples.push_back(micros(Clock::now() - pressed)); });
-    panel.timer1().stop();
-    panel.timer2().stop();
-    panel.show();
+    panel::ControlPanel window(
+        [&](std::int16_t) { samples.push_back(micros(Clock::now() - pressed)); });
+    window.timer1().stop();
+    window.timer2().stop();
+    window.show();
     QCoreApplication::processEvents();
-    auto* bit0 = panel.findChild<QPushButton*>(QStringLiteral("BIT0"));
+    auto* bit0 = window.findChild<QPushButton*>(QStringLiteral("BIT0"));
     const QPointF at(bit0->width() / 2.0, bit0->height() / 2.0);
     const QPointF global = bit0->mapToGlobal(at);
     for (int i = 0; i < clicks; ++i) {
@@ -205,39 +203,38 @@ long peakRssKb()
 // panel, with the same texts in the same faces, so font loading is in the floor.
 QWidget* makeBareWindow()
 {
+    using panel::FontKind;
     auto* w = new QWidget;
-    QFont base;
-    base.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Noto Sans CJK TC"),
-                      QStringLiteral("sans-serif")});
-    base.setPointSizeF(12);
-    base.setBold(true);
-    w->setFont(base);
+    w->setFont(panel::panelFont(FontKind::Window));
     QStringList captions;
     for (const channels::Channel& row : channels::ChannelTable)
         captions << QString::fromUtf8(row.initialCaption.data(),
                                       qsizetype(row.initialCaption.size()));
     captions << QStringLiteral("循環測試") << QStringLiteral("停止") << QStringLiteral("離開");
-    for (int i = 0; i < 11; ++i)
-        (new QPushButton(captions[i], w))
-            ->setGeometry(10 + (i % 6) * 60, 10 + (i / 6) * 40, 50, 33);
-    for (int i = 0; i < 32; ++i)
-        (new QLineEdit(w))->setGeometry(10 + (i % 8) * 50, 100 + (i / 8) * 30, 25, 19);
-    for (int i = 0; i < 23; ++i)
-        (new QLabel(i < 16 ? QStringLiteral("：") : QStringLiteral("註：時間為24小時制"), w))
-            ->setGeometry(10 + (i % 8) * 50, 250 + (i / 8) * 30, 45, 20);
+    for (int i = 0; i < 11; ++i) {
+        auto* button = new QPushButton(captions[i], w);
+        button->setFont(panel::panelFont(FontKind::Small));
+        button->setGeometry(10 + (i % 6) * 60, 10 + (i / 6) * 40, 50, 33);
+    }
+    for (int i = 0; i < automation::FieldCount; ++i) {
+        auto* field = new QLineEdit(w);
+        field->setFont(panel::panelFont(FontKind::Small));
+        field->setGeometry(10 + (i % 8) * 50, 100 + (i / 8) * 30, 25, 19);
+    }
+    for (int i = 0; i < 23; ++i) {
+        auto* label =
+            new QLabel(i < 16 ? QStringLiteral("：") : QStringLiteral("註：時間為24小時制"), w);
+        label->setFont(panel::panelFont(i < 16 ? FontKind::Small : FontKind::SmallBold));
+        label->setGeometry(10 + (i % 8) * 50, 250 + (i / 8) * 30, 45, 20);
+    }
     auto* title = new QLabel(QStringLiteral("PC自動化控制"), w);
-    QFont kai;
-    kai.setFamilies({QStringLiteral("AR PL UKai TW"), QStringLiteral("serif")});
-    kai.setPointSizeF(26.25);
-    kai.setBold(true);
-    kai.setItalic(true);
-    title->setFont(kai);
+    title->setFont(panel::panelFont(FontKind::Title));
     title->setGeometry(10, 400, 225, 41);
     auto* t1 = new QTimer(w);
     auto* t2 = new QTimer(w);
     t1->start(500);
     t2->start(1000);
-    w->setFixedSize(489, 508);
+    w->setFixedSize(panel::ControlPanel::ClientWidth, panel::ControlPanel::ClientHeight);
     return w;
 }
 
@@ -260,10 +257,10 @@ class FirstPaint : public QObject
     bool done = false;
 };
 
-int childStartup(int argc, char* argv[], bool panel)
+int childStartup(int argc, char* argv[], bool withPanel)
 {
     QApplication app(argc, argv);
-    QWidget* w = panel ? new ControlPanel([](std::int16_t) {}) : makeBareWindow();
+    QWidget* w = withPanel ? new panel::ControlPanel([](std::int16_t) {}) : makeBareWindow();
     FirstPaint filter;
     w->installEventFilter(&filter);
     w->show();
@@ -275,8 +272,8 @@ int childStartup(int argc, char* argv[], bool panel)
 int childIdle(int argc, char* argv[])
 {
     QApplication app(argc, argv);
-    ControlPanel panel([](std::int16_t) {});
-    panel.show();
+    panel::ControlPanel window([](std::int16_t) {});
+    window.show();
     return QApplication::exec();
 }
 

@@ -1,4 +1,4 @@
-#include "ChannelTable.h"
+#include "channels/ChannelTable.h"
 
 namespace channels
 {

@@ -1,12 +1,44 @@
-#include "PortOutput.h"
+#include "channels/PortOutput.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
+#if defined(__linux__)
+#include <dlfcn.h>
+#include <link.h>
+#endif
 
 namespace channels
 {
+
+namespace
+{
+
+// The file a loaded library came from: a bare name is resolved by the
+// dynamic loader, which knows where it found it.
+QString loadedFile(const QLibrary& library)
+{
+    const QString name = library.fileName();
+#if defined(__linux__)
+    if (!name.contains(u'/')) {
+        const QByteArray soname = "lib" + QFile::encodeName(name) + ".so";
+        if (void* handle = ::dlopen(soname.constData(), RTLD_LAZY | RTLD_NOLOAD)) {
+            const link_map* map = nullptr;
+            QString path;
+            if (::dlinfo(handle, RTLD_DI_LINKMAP, &map) == 0 && map && map->l_name)
+                path = QFile::decodeName(map->l_name);
+            ::dlclose(handle);
+            if (!path.isEmpty())
+                return path;
+        }
+    }
+#endif
+    return name;
+}
+
+} // namespace
 
 PortOutput::PortOutput() : PortOutput(Options{}) {}
 
@@ -38,36 +70,38 @@ bool PortOutput::load()
 {
     // The ordinary search first, so a user's LD_LIBRARY_PATH keeps precedence;
     // a bare name never looks in the program's own library folder, hence the
-    // fallbacks.
-    m_library.setFileName(m_options.library);
-    QString firstError;
-    if (m_library.load()) {
+    // fallbacks. A library that loads but lacks the function ends the search:
+    // it is what the user's settings chose, and the report names it.
+    QStringList candidates{m_options.library};
+    for (const QString& dir : m_options.fallbackDirs)
+        candidates << QDir(dir).filePath(m_options.library);
+
+    QString problem;
+    QStringList lookedIn;
+    for (qsizetype i = 0; i < candidates.size(); ++i) {
+        if (i > 0)
+            lookedIn << m_options.fallbackDirs[i - 1];
+        m_library.setFileName(candidates[i]);
+        if (!m_library.load()) {
+            if (problem.isEmpty())
+                problem = m_library.errorString();
+            continue;
+        }
         m_function =
             reinterpret_cast<OutFunction>(m_library.resolve(m_options.function.constData()));
         if (m_function)
             return true;
-        firstError = m_library.errorString();
-    } else {
-        firstError = m_library.errorString();
-        for (const QString& dir : m_options.fallbackDirs) {
-            m_library.setFileName(QDir(dir).filePath(m_options.library));
-            if (!m_library.load())
-                continue;
-            m_function =
-                reinterpret_cast<OutFunction>(m_library.resolve(m_options.function.constData()));
-            if (m_function)
-                return true;
-            firstError = m_library.errorString();
-            break;
-        }
+        problem = QStringLiteral("%1 has no function %2")
+                      .arg(loadedFile(m_library), QString::fromLatin1(m_options.function));
+        break;
     }
 
     m_failed = true;
     QString report =
         QStringLiteral("pc-automation: cannot use the port library %1 (function %2): %3")
-            .arg(m_options.library, QString::fromLatin1(m_options.function), firstError);
-    if (!m_options.fallbackDirs.isEmpty())
-        report += QStringLiteral(" (also looked in %1)").arg(m_options.fallbackDirs.join(u", "));
+            .arg(m_options.library, QString::fromLatin1(m_options.function), problem);
+    if (!lookedIn.isEmpty())
+        report += QStringLiteral(" (also looked in %1)").arg(lookedIn.join(u", "));
     if (m_onFailure)
         m_onFailure(report);
     return false;

@@ -1,6 +1,6 @@
-#include "fenwix.h"
+#include "fenwix/fenwix.h"
 
-#include "Port.h"
+#include "fenwix/core/Port.h"
 
 #include <cstdlib>
 

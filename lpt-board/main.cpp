@@ -1,5 +1,5 @@
-#include "BoardFile.h"
-#include "BoardView.h"
+#include "fenwix/fenwix_board.h"
+#include "lpt-board/BoardView.h"
 
 #include <cstdlib>
 #include <QApplication>
@@ -10,7 +10,7 @@ int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("lpt-board"));
-    BoardView view(QString::fromStdString(fenwix::boardPath(&std::getenv)));
+    board::BoardView view(QString::fromStdString(fenwix::boardPath(&std::getenv)));
     view.show();
     return QApplication::exec();
 }

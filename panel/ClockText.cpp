@@ -1,4 +1,4 @@
-#include "ClockText.h"
+#include "panel/ClockText.h"
 
 #include <algorithm>
 
@@ -13,14 +13,8 @@ bool isPatternLetter(QChar c)
     return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
 }
 
-} // namespace
-
-QString DateText(const QLocale& locale, QDate date)
-{
-    return locale.toString(date, QLocale::ShortFormat);
-}
-
-QString TimeFormat(const QLocale& locale)
+// The locale's long time format reduced to the fields the label shows.
+QString timeFormat(const QLocale& locale)
 {
     const QString source = locale.timeFormat(QLocale::LongFormat);
 
@@ -83,9 +77,16 @@ QString TimeFormat(const QLocale& locale)
     return result;
 }
 
+} // namespace
+
+QString DateText(const QLocale& locale, QDate date)
+{
+    return locale.toString(date, QLocale::ShortFormat);
+}
+
 QString TimeText(const QLocale& locale, QTime time)
 {
-    return locale.toString(time, TimeFormat(locale));
+    return locale.toString(time, timeFormat(locale));
 }
 
 } // namespace panel

@@ -11,10 +11,9 @@ namespace panel
 // The date as the window caption shows it: the locale's short date format.
 QString DateText(const QLocale& locale, QDate date);
 
-// The locale's long time format reduced to what the clock label shows: hours,
-// minutes, seconds and the morning or afternoon marker. Time-zone names and
-// pattern letters Qt does not render are left out.
-QString TimeFormat(const QLocale& locale);
+// The time in the locale's long time format, reduced to what the clock label
+// shows: hours, minutes, seconds and the morning or afternoon marker.
+// Time-zone names and pattern letters Qt does not render are left out.
 QString TimeText(const QLocale& locale, QTime time);
 
 } // namespace panel

@@ -1,15 +1,16 @@
-#include "ControlPanel.h"
+#include "panel/ControlPanel.h"
 
-#include "ClockText.h"
-#include "LoopTest.h"
-#include "Scheduler.h"
+#include "automation/LoopTest.h"
+#include "panel/ClockText.h"
 
-#include <charconv>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+
+namespace panel
+{
 
 namespace
 {
@@ -26,16 +27,15 @@ struct Twips {
     }
 };
 
-enum class FontKind { Window, Small, SmallBold, Clock, Title };
-
 struct ButtonRow {
     std::string_view name;
     std::string_view caption;
     Twips place;
 };
 
-// The three command buttons; the channel buttons come from the channel table.
-constexpr std::array<Twips, 8> ChannelButtonPlaces{{
+// Where each channel's button stands, indexed by channel number; its name and
+// captions come from the channel table.
+constexpr std::array<Twips, channels::ChannelCount> ChannelButtonPlaces{{
     {480, 1800, 735, 495},
     {480, 2640, 735, 495},
     {480, 3480, 735, 495},
@@ -46,30 +46,30 @@ constexpr std::array<Twips, 8> ChannelButtonPlaces{{
     {3840, 4320, 735, 495},
 }};
 
+// The three command buttons.
 constexpr std::array<ButtonRow, 3> CommandButtons{{
     {"LOOP", "循環測試", {480, 5280, 975, 495}},
     {"STOP", "停止", {2520, 5280, 975, 495}},
     {"exit", "離開", {4800, 5280, 1335, 495}},
 }};
 
-// One row of four schedule fields per channel: on hour, on minute, off hour,
-// off minute. Channels 0-3 on the left block, 4-7 on the right.
+// Each channel's row of schedule fields (numbers from the scheduler's table:
+// on hour, on minute, off hour, off minute), channels 0-3 in the left block,
+// 4-7 in the right, with the two colons between hour and minute.
 struct FieldRow {
-    int channel;
     int top;
-    std::array<int, 4> fields;     // numbers of TextN
-    std::array<int, 2> separators; // numbers of LabelN between hour and minute
+    std::array<int, 2> separators; // numbers of LabelN
 };
 
-constexpr std::array<FieldRow, 8> FieldRows{{
-    {0, 1920, {1, 2, 3, 4}, {3, 4}},
-    {1, 2760, {5, 6, 7, 8}, {6, 7}},
-    {2, 3600, {9, 10, 11, 12}, {9, 10}},
-    {3, 4440, {13, 14, 15, 16}, {11, 12}},
-    {4, 1920, {29, 30, 31, 32}, {15, 16}},
-    {5, 2760, {25, 26, 27, 28}, {17, 18}},
-    {6, 3600, {17, 18, 19, 20}, {19, 20}},
-    {7, 4440, {21, 22, 23, 24}, {21, 22}},
+constexpr std::array<FieldRow, channels::ChannelCount> FieldRows{{
+    {1920, {3, 4}},
+    {2760, {6, 7}},
+    {3600, {9, 10}},
+    {4440, {11, 12}},
+    {1920, {15, 16}},
+    {2760, {17, 18}},
+    {3600, {19, 20}},
+    {4440, {21, 22}},
 }};
 constexpr std::array<int, 4> LeftColumns{1320, 1800, 2520, 3000};
 constexpr std::array<int, 4> RightColumns{4680, 5160, 5880, 6360};
@@ -97,35 +97,27 @@ constexpr std::array<LabelRow, 7> Labels{{
 }};
 
 // Keyboard focus order after exit, BIT0..BIT7, LOOP and STOP.
-constexpr std::array<int, 32> FieldFocusOrder{5,  7,  3,  2,  6,  8,  9,  10, 11, 12, 13,
-                                              14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24,
-                                              25, 26, 27, 28, 29, 30, 31, 32, 1,  4};
+constexpr std::array<int, automation::FieldCount> FieldFocusOrder{
+    5,  7,  3,  2,  6,  8,  9,  10, 11, 12, 13, 14, 15, 16, 17, 18,
+    19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32, 1,  4};
 
 QString text(std::string_view utf8)
 {
     return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
 }
 
+} // namespace
+
 // Each family list prefers the typeface the panel was designed with and falls
-// back to faces that carry Traditional Chinese glyphs.
-QFont makeFont(FontKind kind)
+// back to faces that carry Traditional Chinese glyphs. Weight and slant are set
+// on every font, so none is inherited from the bold window font.
+QFont panelFont(FontKind kind)
 {
-    // Weight and slant are set on every font, so none is inherited from the
-    // bold window font.
     QFont font;
-    font.setBold(false);
-    font.setItalic(false);
-    if (kind == FontKind::Title) {
-        font.setFamilies({QStringLiteral("標楷體"), QStringLiteral("DFKai-SB"),
-                          QStringLiteral("AR PL UKai TW"), QStringLiteral("AR PL UKai"),
-                          QStringLiteral("serif")});
-        font.setPointSizeF(26.25);
-        font.setBold(true);
-        font.setItalic(true);
-        return font;
-    }
     font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Noto Sans CJK TC"),
                       QStringLiteral("Noto Sans TC"), QStringLiteral("sans-serif")});
+    font.setBold(false);
+    font.setItalic(false);
     switch (kind) {
     case FontKind::Window:
         font.setPointSizeF(12);
@@ -143,24 +135,16 @@ QFont makeFont(FontKind kind)
         font.setBold(true);
         break;
     case FontKind::Title:
+        font.setFamilies({QStringLiteral("標楷體"), QStringLiteral("DFKai-SB"),
+                          QStringLiteral("AR PL UKai TW"), QStringLiteral("AR PL UKai"),
+                          QStringLiteral("serif")});
+        font.setPointSizeF(26.25);
+        font.setBold(true);
+        font.setItalic(true);
         break;
     }
     return font;
 }
-
-int fieldNumber(std::string_view name)
-{
-    int number = 0;
-    constexpr std::string_view prefix = "Text";
-    if (!name.starts_with(prefix))
-        return 0;
-    const char* first = name.data() + prefix.size();
-    const char* last = name.data() + name.size();
-    const auto [end, ec] = std::from_chars(first, last, number);
-    return (ec == std::errc() && end == last) ? number : 0;
-}
-
-} // namespace
 
 ControlPanel::ControlPanel(channels::PortWrite write, QWidget* parent)
     : QWidget(parent), m_write(std::move(write)),
@@ -168,7 +152,7 @@ ControlPanel::ControlPanel(channels::PortWrite write, QWidget* parent)
       m_stepPause(automation::DefaultStepPause)
 {
     setWindowTitle(QStringLiteral("DIGITAL I/O BOARD"));
-    setFont(makeFont(FontKind::Window));
+    setFont(panelFont(FontKind::Window));
     QPalette pal = palette();
     pal.setColor(QPalette::Window, QColor(255, 128, 128));
     setPalette(pal);
@@ -191,8 +175,6 @@ ControlPanel::ControlPanel(channels::PortWrite write, QWidget* parent)
     Timer2.start();
 }
 
-ControlPanel::~ControlPanel() = default;
-
 void ControlPanel::buildControls()
 {
     QWidget* previous = nullptr;
@@ -207,7 +189,7 @@ void ControlPanel::buildControls()
         auto* button = new QPushButton(text(CommandButtons[i].caption), this);
         button->setObjectName(text(CommandButtons[i].name));
         button->setGeometry(CommandButtons[i].place.rect());
-        button->setFont(makeFont(FontKind::Small));
+        button->setFont(panelFont(FontKind::Small));
         commands[i] = button;
     }
     QPushButton* loopButton = commands[0];
@@ -222,7 +204,7 @@ void ControlPanel::buildControls()
         auto* button = new QPushButton(text(row.initialCaption), this);
         button->setObjectName(text(row.button));
         button->setGeometry(ChannelButtonPlaces[static_cast<std::size_t>(row.number)].rect());
-        button->setFont(makeFont(FontKind::Small));
+        button->setFont(panelFont(FontKind::Small));
         connect(button, &QPushButton::clicked, this,
                 [this, channel = row.number] { ToggleChannel(channel); });
         m_channelButtons[static_cast<std::size_t>(row.number)] = button;
@@ -231,24 +213,26 @@ void ControlPanel::buildControls()
     chainFocus(loopButton);
     chainFocus(stopButton);
 
-    for (const FieldRow& row : FieldRows) {
-        const bool left = row.channel < 4;
+    for (int channel = 0; channel < channels::ChannelCount; ++channel) {
+        const FieldRow& row = FieldRows[static_cast<std::size_t>(channel)];
+        const auto& numbers = automation::ScheduleFields[static_cast<std::size_t>(channel)];
+        const bool left = channel < channels::ChannelCount / 2;
         const auto& columns = left ? LeftColumns : RightColumns;
         const auto& separators = left ? LeftSeparators : RightSeparators;
-        for (std::size_t c = 0; c < row.fields.size(); ++c) {
+        for (std::size_t c = 0; c < numbers.size(); ++c) {
             auto* field = new QLineEdit(this);
-            field->setObjectName(QStringLiteral("Text%1").arg(row.fields[c]));
+            field->setObjectName(QStringLiteral("Text%1").arg(numbers[c]));
             field->setGeometry(Twips{columns[c], row.top, FieldWidth, FieldHeight}.rect());
-            field->setFont(makeFont(FontKind::Small));
+            field->setFont(panelFont(FontKind::Small));
             field->setMaxLength(std::numeric_limits<int>::max()); // no length limit
-            m_fields[static_cast<std::size_t>(row.fields[c] - 1)] = field;
+            m_fields[static_cast<std::size_t>(numbers[c] - 1)] = field;
         }
         for (std::size_t s = 0; s < row.separators.size(); ++s) {
             auto* colon = new QLabel(QStringLiteral("："), this);
             colon->setObjectName(QStringLiteral("Label%1").arg(row.separators[s]));
             colon->setGeometry(
                 Twips{separators[s], row.top + 120, SeparatorSize, SeparatorSize}.rect());
-            colon->setFont(makeFont(FontKind::Small));
+            colon->setFont(panelFont(FontKind::Small));
             colon->setAlignment(Qt::AlignCenter);
         }
     }
@@ -259,7 +243,7 @@ void ControlPanel::buildControls()
         auto* label = new QLabel(text(row.caption), this);
         label->setObjectName(QStringLiteral("Label%1").arg(row.number));
         label->setGeometry(row.place.rect());
-        label->setFont(makeFont(row.font));
+        label->setFont(panelFont(row.font));
         if (row.font == FontKind::Title) {
             QPalette pal = label->palette();
             pal.setColor(QPalette::WindowText, QColor(0, 0, 255));
@@ -308,8 +292,8 @@ void ControlPanel::SchedulerTick()
 {
     auto ctx = channelContext();
     automation::SchedulerSeams seams{
-        [this](std::string_view name) {
-            const QLineEdit* edit = field(fieldNumber(name));
+        [this](int number) {
+            const QLineEdit* edit = field(number);
             return edit ? edit->text() : QString();
         },
         [this] { return m_clock().time(); },
@@ -373,3 +357,5 @@ void ControlPanel::changeEvent(QEvent* event)
         setWindowState(windowState() & ~(Qt::WindowMaximized | Qt::WindowFullScreen));
     QWidget::changeEvent(event);
 }
+
+} // namespace panel

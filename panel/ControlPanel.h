@@ -1,18 +1,27 @@
 #pragma once
 
-#include "ChannelTable.h"
+#include "automation/Scheduler.h"
+#include "channels/ChannelTable.h"
 
 #include <array>
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <QDateTime>
+#include <QFont>
 #include <QTimer>
 #include <QWidget>
 
 class QLabel;
 class QLineEdit;
 class QPushButton;
+
+namespace panel
+{
+
+// The faces the window uses; the benchmark's bare window is built from them too.
+enum class FontKind { Window, Small, SmallBold, Clock, Title };
+QFont panelFont(FontKind kind);
 
 // The system's one window: eight channel buttons, 32 schedule fields, the loop
 // test and exit buttons, the clock and the fixed labels. It owns the output
@@ -26,7 +35,6 @@ class ControlPanel : public QWidget
     static constexpr int ClientHeight = 508;
 
     explicit ControlPanel(channels::PortWrite write, QWidget* parent = nullptr);
-    ~ControlPanel() override;
 
     // Seams for tests: the clock the scheduler and the display read, and the
     // shortest length of one loop-test step.
@@ -38,7 +46,7 @@ class ControlPanel : public QWidget
     std::int32_t pauseScratch() const { return m_scratch; }
     QTimer& timer1() { return Timer1; }
     QTimer& timer2() { return Timer2; }
-    QLineEdit* field(int number) const; // Text1 .. Text32
+    QLineEdit* field(int number) const; // TextN, N = 1 .. automation::FieldCount
 
   public slots:
     void ToggleChannel(int channel);
@@ -69,6 +77,8 @@ class ControlPanel : public QWidget
     bool m_closing = false;
 
     std::array<QPushButton*, channels::ChannelCount> m_channelButtons{};
-    std::array<QLineEdit*, 32> m_fields{};
+    std::array<QLineEdit*, automation::FieldCount> m_fields{};
     QLabel* m_clockLabel = nullptr;
 };
+
+} // namespace panel

@@ -1,4 +1,4 @@
-#include "Port.h"
+#include "fenwix/core/Port.h"
 
 #include <cerrno>
 #include <cstdio>

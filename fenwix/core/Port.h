@@ -1,6 +1,6 @@
 #pragma once
 
-#include "BoardFile.h"
+#include "fenwix/core/BoardFile.h"
 
 #include <chrono>
 #include <cstdint>

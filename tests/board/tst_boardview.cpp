@@ -1,5 +1,5 @@
-#include "BoardView.h"
-#include "Port.h"
+#include "fenwix/core/Port.h"
+#include "lpt-board/BoardView.h"
 
 #include <QDir>
 #include <QLabel>
@@ -49,7 +49,7 @@ void tst_BoardView::showsValuesWrittenByTheLibrary()
     const QString path = dir.filePath("board");
     auto port = virtualPort(path);
     port.out(0x55); // something else first, so the change is what is seen
-    BoardView view(path);
+    board::BoardView view(path);
     view.show();
     QCOMPARE(view.value(), 0x55);
     port.out(static_cast<std::int16_t>(value));
@@ -64,7 +64,7 @@ void tst_BoardView::fileAppearsLater()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("board");
-    BoardView view(path);
+    board::BoardView view(path);
     QCOMPARE(view.value(), -1);
     auto port = virtualPort(path);
     port.out(3);
@@ -77,7 +77,7 @@ void tst_BoardView::folderAppearsLater()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("later/board");
-    BoardView view(path);
+    board::BoardView view(path);
     QVERIFY(QDir(dir.path()).mkdir("later"));
     auto port = virtualPort(path);
     port.out(9);
@@ -96,7 +96,7 @@ void tst_BoardView::showsHardwareError()
     c.boardPath = path.toStdString();
     fenwix::Port port(c, fenwix::systemDeviceOps(), fenwix::Reporter{});
     port.out(1);
-    BoardView view(path);
+    board::BoardView view(path);
     QCOMPARE(view.value(), 1);
     QVERIFY(view.status().startsWith(QStringLiteral("/dev/nonexistent error: ")));
     const QLabel* status = view.findChild<QLabel*>("status");
@@ -110,7 +110,7 @@ void tst_BoardView::ignoresIncompleteFile()
     const QString path = dir.filePath("board");
     auto port = virtualPort(path);
     port.out(7);
-    BoardView view(path);
+    board::BoardView view(path);
     QCOMPARE(view.value(), 7);
     QFile f(path);
     QVERIFY(f.open(QIODevice::WriteOnly));

@@ -1,5 +1,5 @@
-#include "BoardFile.h"
-#include "Port.h"
+#include "fenwix/core/BoardFile.h"
+#include "fenwix/core/Port.h"
 
 #include <atomic>
 #include <cerrno>

@@ -1,5 +1,5 @@
-#include "ControlPanel.h"
-#include "LoopTest.h"
+#include "automation/LoopTest.h"
+#include "panel/ControlPanel.h"
 
 #include <functional>
 #include <map>
@@ -18,7 +18,7 @@ namespace
 struct Panel {
     std::vector<int> writes;
     std::map<std::size_t, std::function<void()>> atWrite; // after write number n (1-based)
-    ControlPanel window{[this](std::int16_t v) {
+    panel::ControlPanel window{[this](std::int16_t v) {
         writes.push_back(v);
         if (const auto it = atWrite.find(writes.size()); it != atWrite.end()) {
             // Queued, so it runs in the step's event processing.

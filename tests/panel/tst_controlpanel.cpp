@@ -1,5 +1,5 @@
-#include "ClockText.h"
-#include "ControlPanel.h"
+#include "panel/ClockText.h"
+#include "panel/ControlPanel.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -14,7 +14,7 @@ namespace
 
 struct Panel {
     std::vector<int> writes;
-    ControlPanel window{[this](std::int16_t v) { writes.push_back(v); }};
+    panel::ControlPanel window{[this](std::int16_t v) { writes.push_back(v); }};
     template <typename T> T* child(const QString& name)
     {
         return window.findChild<T*>(name, Qt::FindDirectChildrenOnly);

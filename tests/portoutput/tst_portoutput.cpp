@@ -1,4 +1,4 @@
-#include "PortOutput.h"
+#include "channels/PortOutput.h"
 
 #include <QProcess>
 #include <QTemporaryDir>

@@ -1,56 +1,12 @@
-#include "ChannelTable.h"
-#include "Scheduler.h"
+#include "automation/Scheduler.h"
+#include "tests/shared/SchedulerHarness.h"
 
 #include <map>
 #include <QRandomGenerator>
 #include <QTest>
-#include <string>
-#include <vector>
 
 using namespace automation;
-
-namespace
-{
-
-// A window stand-in: named fields, a settable clock, the real channel core and
-// a port that records every write.
-struct FakeWindow {
-    std::map<std::string, QString, std::less<>> fields;
-    std::vector<QTime> clockReadings; // successive readings; the last repeats
-    std::size_t readings = 0;
-    std::int16_t outputState = 0;
-    std::vector<int> writes;
-    std::map<int, std::string> captions;
-
-    channels::ChannelContext ctx{
-        outputState, [this](std::int16_t v) { writes.push_back(v); },
-        [this](int ch, std::string_view c) { captions[ch] = std::string(c); }};
-
-    SchedulerSeams seams()
-    {
-        return SchedulerSeams{
-            [this](std::string_view name) {
-                const auto it = fields.find(name);
-                return it == fields.end() ? QString() : it->second;
-            },
-            [this] {
-                const std::size_t i = std::min(readings, clockReadings.size() - 1);
-                ++readings;
-                return clockReadings[i];
-            },
-            [this](int ch) { channels::SwitchChannelOn(ctx, ch); },
-            [this](int ch) { channels::SwitchChannelOff(ctx, ch); },
-        };
-    }
-    void at(QTime t)
-    {
-        clockReadings = {t};
-        readings = 0;
-    }
-    void tick() { SchedulerTick(seams()); }
-};
-
-} // namespace
+using FakeWindow = schedtest::Harness;
 
 class tst_Scheduler : public QObject
 {
@@ -73,25 +29,28 @@ class tst_Scheduler : public QObject
 
 void tst_Scheduler::tableOrder()
 {
-    // Every field Text1..Text32 belongs to exactly one entry, and each
-    // channel has one on and one off entry.
-    std::map<std::string, int> seen;
+    // Every field belongs to exactly one entry, and each channel has one on
+    // and one off entry, on the fields of its own row.
+    std::map<int, int> seen;
     std::map<int, int> onCount, offCount;
     for (const ScheduleEntry& e : ScheduleTable) {
-        ++seen[std::string(e.hourField)];
-        ++seen[std::string(e.minuteField)];
+        ++seen[e.hourField()];
+        ++seen[e.minuteField()];
         ++(e.action == Action::On ? onCount : offCount)[e.channel];
     }
-    QCOMPARE(seen.size(), std::size_t(32));
+    QCOMPARE(seen.size(), std::size_t(FieldCount));
+    QCOMPARE(seen.begin()->first, 1);
+    QCOMPARE(seen.rbegin()->first, FieldCount);
     for (int ch = 0; ch < 8; ++ch) {
         QCOMPARE(onCount[ch], 1);
         QCOMPARE(offCount[ch], 1);
     }
-    QCOMPARE(ScheduleTable[3].hourField, std::string_view("Text9"));
-    QCOMPARE(ScheduleTable[5].hourField, std::string_view("Text7"));
-    QCOMPARE(ScheduleTable[8].hourField, std::string_view("Text29"));
-    QCOMPARE(ScheduleTable[10].hourField, std::string_view("Text17"));
-    QCOMPARE(ScheduleTable[15].minuteField, std::string_view("Text24"));
+    QCOMPARE(ScheduleTable[3].hourField(), 9);
+    QCOMPARE(ScheduleTable[5].hourField(), 7);
+    QCOMPARE(ScheduleTable[8].hourField(), 29);
+    QCOMPARE(ScheduleTable[10].hourField(), 17);
+    QCOMPARE(ScheduleTable[15].minuteField(), 24);
+    QCOMPARE(fieldOf(5, Role::OffMinute), 28);
 }
 
 void tst_Scheduler::matchesDecimal_data()
@@ -166,8 +125,8 @@ void tst_Scheduler::entryFires()
     QFETCH(QTime, time);
     QFETCH(bool, fires);
     FakeWindow w;
-    w.fields["Text1"] = hour;
-    w.fields["Text2"] = minute;
+    w.fields[1] = hour;
+    w.fields[2] = minute;
     w.at(time);
     w.tick();
     QCOMPARE(w.writes, fires ? std::vector<int>{1} : std::vector<int>{});
@@ -180,7 +139,8 @@ void tst_Scheduler::entryFires()
 void tst_Scheduler::equalOnAndOffTimesEndOff()
 {
     FakeWindow w;
-    w.fields = {{"Text5", "12"}, {"Text6", "0"}, {"Text7", "12"}, {"Text8", "0"}};
+    w.fields[5] = w.fields[7] = "12";
+    w.fields[6] = w.fields[8] = "0";
     for (int i = 0; i < 3; ++i) {
         w.at(QTime(12, 0, i * 20));
         w.tick();
@@ -193,8 +153,10 @@ void tst_Scheduler::sameMinuteInTableOrder()
 {
     FakeWindow w;
     // Channel 2's entry comes before channel 1's off entry, after its on entry.
-    w.fields = {{"Text9", "6"},  {"Text10", "45"}, {"Text5", "6"},
-                {"Text6", "45"}, {"Text21", "6"},  {"Text22", "45"}};
+    for (int ch : {2, 1, 7}) {
+        w.set(ch, Role::OnHour, "6");
+        w.set(ch, Role::OnMinute, "45");
+    }
     w.at(QTime(6, 45));
     w.tick();
     QCOMPARE(w.writes, (std::vector<int>{0x02, 0x06, 0x86}));
@@ -203,7 +165,8 @@ void tst_Scheduler::sameMinuteInTableOrder()
 void tst_Scheduler::manualToggleUndoneWithinMinuteOnly()
 {
     FakeWindow w;
-    w.fields = {{"Text13", "7"}, {"Text14", "30"}};
+    w.fields[13] = "7";
+    w.fields[14] = "30";
     w.at(QTime(7, 30, 0));
     w.tick();
     QCOMPARE(w.writes, std::vector<int>{8});
@@ -223,15 +186,16 @@ void tst_Scheduler::switchRoutineReadsFieldsAgain()
     // A field cleared between the match and the switch routine's own read
     // (as by an event in between) stops the switch.
     FakeWindow w;
-    w.fields = {{"Text1", "9"}, {"Text2", "0"}};
+    w.fields[1] = "9";
+    w.fields[2] = "0";
     w.at(QTime(9, 0));
     int reads = 0;
     SchedulerSeams seams = w.seams();
     auto base = seams.fieldText;
-    seams.fieldText = [&](std::string_view name) {
-        if (name == "Text2" && ++reads > 1)
+    seams.fieldText = [&](int number) {
+        if (number == 2 && ++reads > 1)
             return QString();
-        return base(name);
+        return base(number);
     };
     SchedulerTick(seams);
     QCOMPARE(reads, 2);
@@ -250,7 +214,10 @@ void tst_Scheduler::straddleNeverFiresAnHourEarly()
 {
     // Successive readings cross the top of the hour within one tick.
     FakeWindow w;
-    w.fields = {{"Text1", "8"}, {"Text2", "59"}, {"Text3", "7"}, {"Text4", "0"}};
+    w.fields[1] = "8";
+    w.fields[2] = "59";
+    w.fields[3] = "7";
+    w.fields[4] = "0";
     w.clockReadings = {QTime(7, 59, 59, 999), QTime(8, 0, 0, 0)};
     w.tick();
     w.tick();
@@ -297,7 +264,7 @@ void tst_Scheduler::randomAgainstModel()
         // Change a few fields, sometimes everything.
         const int changes = rng.bounded(4);
         for (int c = 0; c < changes; ++c)
-            w.fields["Text" + std::to_string(rng.bounded(1, 33))] = randomText(rng);
+            w.fields[rng.bounded(1, FieldCount + 1)] = randomText(rng);
         // Times cluster round the fields' usual values so matches happen.
         const QTime t(rng.bounded(4) == 0 ? int(rng.bounded(24)) : int(rng.bounded(3)) * 7,
                       rng.bounded(4) == 0 ? int(rng.bounded(60)) : int(rng.bounded(3)) * 5,
@@ -311,21 +278,7 @@ void tst_Scheduler::randomAgainstModel()
         w.at(t);
         w.tick();
 
-        // The model: plain standard-library text comparison, entry by entry.
-        const std::string hour = std::to_string(t.hour());
-        const std::string minute = std::to_string(t.minute());
-        for (const ScheduleEntry& e : ScheduleTable) {
-            const std::string h = w.fields[std::string(e.hourField)].toStdString();
-            const std::string m = w.fields[std::string(e.minuteField)].toStdString();
-            if (h != hour || m != minute)
-                continue;
-            const int bit = 1 << e.channel;
-            const int next = e.action == Action::On ? (model | bit) : (model & ~bit);
-            if (next != model) {
-                model = next;
-                expectedWrites.push_back(model);
-            }
-        }
+        model = schedtest::modelTick(model, w.fields, t, expectedWrites);
         if (w.writes != expectedWrites)
             QFAIL(qPrintable(
                 QStringLiteral("divergence at step %1, time %2").arg(step).arg(t.toString())));

@@ -1,12 +1,13 @@
-#include "BoardView.h"
-
-#include "BoardFile.h"
+#include "lpt-board/BoardView.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QLabel>
 #include <QVBoxLayout>
+
+namespace board
+{
 
 namespace
 {
@@ -115,5 +116,6 @@ void BoardView::showState(const fenwix::BoardState& state)
     pal.setColor(QPalette::WindowText,
                  failed ? QColor(200, 0, 0) : palette().color(QPalette::WindowText));
     m_statusLabel->setPalette(pal);
-    emit stateChanged();
 }
+
+} // namespace board

@@ -1,7 +1,8 @@
 // Drives the whole window with many thousands of random events and checks it,
 // after every event, against an independent model of the output byte, the
 // port writes and the eight captions.
-#include "ControlPanel.h"
+#include "panel/ControlPanel.h"
+#include "tests/shared/SchedulerHarness.h"
 
 #include <functional>
 #include <QLineEdit>
@@ -17,19 +18,11 @@ namespace
 const char* const Names[8] = {"電燈",   "收音機", "電鍋",   "電扇",
                               "影印機", "販賣機", "自動門", "電視"};
 
-// Field numbers per channel: on hour, on minute, off hour, off minute.
-const int FieldsOf[8][4] = {{1, 2, 3, 4},     {5, 6, 7, 8},     {9, 10, 11, 12},  {13, 14, 15, 16},
-                            {29, 30, 31, 32}, {25, 26, 27, 28}, {17, 18, 19, 20}, {21, 22, 23, 24}};
-// The order entries are checked in, as (channel, on?).
-const std::pair<int, bool> Order[16] = {
-    {0, true}, {0, false}, {1, true}, {2, true}, {3, true},  {1, false}, {2, false}, {3, false},
-    {4, true}, {5, true},  {6, true}, {7, true}, {4, false}, {5, false}, {6, false}, {7, false}};
-
 struct Model {
     int state = 0;
     std::vector<int> writes;
     QStringList captions;
-    QString fields[33];
+    schedtest::Fields fields;
 
     Model()
     {
@@ -52,15 +45,16 @@ struct Model {
     }
     void tick(QTime t)
     {
-        const QString h = QString::number(t.hour()), m = QString::number(t.minute());
-        for (const auto& [ch, on] : Order) {
-            const int hf = FieldsOf[ch][on ? 0 : 2], mf = FieldsOf[ch][on ? 1 : 3];
-            if (fields[hf] != h || fields[mf] != m)
-                continue;
-            if (bool(state & (1 << ch)) == on)
-                continue;
-            write(on ? (state | (1 << ch)) : (state & ~(1 << ch)));
-            captions[ch] = caption(ch, on);
+        const std::size_t before = writes.size();
+        int previous = state;
+        state = schedtest::modelTick(state, fields, t, writes);
+        // Each write of a tick switches one channel: its caption follows.
+        for (std::size_t i = before; i < writes.size(); ++i) {
+            const int changed = previous ^ writes[i];
+            for (int ch = 0; ch < 8; ++ch)
+                if (changed == (1 << ch))
+                    captions[ch] = caption(ch, writes[i] & changed);
+            previous = writes[i];
         }
     }
 };
@@ -80,7 +74,7 @@ void tst_PanelModel::randomEvents()
     QRandomGenerator rng(4242);
     std::vector<int> writes;
     std::function<void()> onWrite;
-    ControlPanel panel([&](std::int16_t v) {
+    panel::ControlPanel panel([&](std::int16_t v) {
         writes.push_back(v);
         if (onWrite)
             onWrite();
@@ -105,7 +99,7 @@ void tst_PanelModel::randomEvents()
             QTest::mouseClick(buttons[ch], Qt::LeftButton);
             model.toggle(ch);
         } else if (kind < 60) {
-            const int f = rng.bounded(1, 33);
+            const int f = rng.bounded(1, automation::FieldCount + 1);
             const QString text = rng.bounded(10) == 0 ? QString::number(rng.bounded(100))
                                                       : texts[rng.bounded(texts.size())];
             panel.field(f)->setText(text);

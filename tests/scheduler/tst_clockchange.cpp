@@ -1,35 +1,12 @@
 // The scheduler against a clock that changes under it: daylight-saving
 // changes in a real time zone, and jumps back, forward and across midnight.
-#include "ChannelTable.h"
-#include "Scheduler.h"
+#include "tests/shared/SchedulerHarness.h"
 
-#include <map>
 #include <QTest>
 #include <QTimeZone>
 
 using namespace automation;
-
-namespace
-{
-
-struct Run {
-    std::map<std::string, QString, std::less<>> fields;
-    std::int16_t state = 0;
-    std::vector<int> writes;
-    QTime now;
-    channels::ChannelContext ctx{state, [this](std::int16_t v) { writes.push_back(v); }, {}};
-    SchedulerSeams seams{
-        [this](std::string_view n) {
-            const auto it = fields.find(n);
-            return it == fields.end() ? QString() : it->second;
-        },
-        [this] { return now; },
-        [this](int ch) { channels::SwitchChannelOn(ctx, ch); },
-        [this](int ch) { channels::SwitchChannelOff(ctx, ch); },
-    };
-};
-
-} // namespace
+using Run = schedtest::Harness;
 
 class tst_ClockChange : public QObject
 {
@@ -47,7 +24,7 @@ void tst_ClockChange::daylightSaving_data()
     QTest::addColumn<QString>("zone");
     QTest::addColumn<QDateTime>("fromUtc");
     QTest::addColumn<int>("hours");
-    QTest::addColumn<QStringList>("fields"); // on hour, on minute, off hour, off minute
+    QTest::addColumn<QStringList>("fields"); // channel 0's, in Role order
     QTest::addColumn<QList<int>>("writes");
 
     const QDateTime springUtc(QDate(2026, 3, 29), QTime(0, 0), Qt::UTC);
@@ -78,12 +55,12 @@ void tst_ClockChange::daylightSaving()
     const QTimeZone tz(zone.toLatin1());
     QVERIFY(tz.isValid());
     Run run;
-    run.fields = {
-        {"Text1", fields[0]}, {"Text2", fields[1]}, {"Text3", fields[2]}, {"Text4", fields[3]}};
+    for (int role = 0; role < 4; ++role)
+        run.set(0, Role(role), fields[role]);
     // Every tick of the period, as the local clock shows it.
     for (qint64 ms = 0; ms < qint64(hours) * 3600 * 1000; ms += 500) {
-        run.now = fromUtc.addMSecs(ms).toTimeZone(tz).time();
-        SchedulerTick(run.seams);
+        run.at(fromUtc.addMSecs(ms).toTimeZone(tz).time());
+        run.tick();
     }
     QCOMPARE(QList<int>(run.writes.begin(), run.writes.end()), writes);
 }
@@ -109,10 +86,14 @@ void tst_ClockChange::jumps()
     QFETCH(QList<QTime>, ticks);
     QFETCH(QList<int>, writes);
     Run run;
-    run.fields = {{"Text1", "8"}, {"Text2", "0"}, {"Text3", "8"}, {"Text4", "30"}};
+    for (const auto& [role, text] : {std::pair{Role::OnHour, "8"},
+                                     {Role::OnMinute, "0"},
+                                     {Role::OffHour, "8"},
+                                     {Role::OffMinute, "30"}})
+        run.set(0, role, text);
     for (const QTime& t : ticks) {
-        run.now = t;
-        SchedulerTick(run.seams);
+        run.at(t);
+        run.tick();
     }
     QCOMPARE(QList<int>(run.writes.begin(), run.writes.end()), writes);
 }

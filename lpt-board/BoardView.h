@@ -1,6 +1,7 @@
 #pragma once
 
-#include "BoardFile.h"
+#include "fenwix/fenwix_board.h"
+
 #include <array>
 
 #include <QFileSystemWatcher>
@@ -9,6 +10,9 @@
 #include <QWidget>
 
 class QLabel;
+
+namespace board
+{
 
 // Shows the board state file: eight lamps for the data lines D0..D7, the value
 // in hexadecimal and binary, and the backend's status line. Follows the file
@@ -23,13 +27,9 @@ class BoardView : public QWidget
     int value() const { return m_value; } // -1 until a state has been read
     QString status() const { return m_status; }
     bool lampLit(int line) const;
-    const QString& boardPath() const { return m_path; }
 
   public slots:
     void reload();
-
-  signals:
-    void stateChanged();
 
   private:
     void watch();
@@ -44,3 +44,5 @@ class BoardView : public QWidget
     QLabel* m_valueLabel = nullptr;
     QLabel* m_statusLabel = nullptr;
 };
+
+} // namespace board
