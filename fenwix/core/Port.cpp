@@ -9,7 +9,6 @@
 #include <linux/ppdev.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 
 namespace fenwix
@@ -142,9 +141,17 @@ Port::Port(Config config, DeviceOps ops, Reporter report)
 Port::~Port()
 {
     closeDevice();
-    // A shared claim still waiting keeps the device open until it returns.
-    if (m_pendingClaim)
-        m_ops.close(m_pendingClaim->fd);
+    if (m_pendingClaim) {
+        // A claim that has answered is joined. One the kernel still holds (the
+        // process is ending while another driver uses the port) is left to
+        // finish on its own: it touches nothing but its own copies.
+        PendingClaim& claim = *m_pendingClaim;
+        if (claim.result.wait_for(std::chrono::seconds(0)) == std::future_status::ready)
+            claim.thread.join();
+        else
+            claim.thread.detach();
+        m_ops.close(claim.fd);
+    }
     if (m_traceFd >= 0)
         ::close(m_traceFd);
 }
@@ -198,13 +205,14 @@ int Port::openDevice()
     fd = openFd();
     if (fd < 0)
         return -fd;
-    auto result = std::make_shared<std::promise<int>>();
-    m_pendingClaim = PendingClaim{fd, result->get_future()};
-    std::thread([ioctl = m_ops.ioctl, fd, result] {
+    std::promise<int> result;
+    std::future<int> answer = result.get_future();
+    std::thread claim([ioctl = m_ops.ioctl, fd, result = std::move(result)]() mutable {
         const int rc = ioctl(fd, PPCLAIM, nullptr);
-        result->set_value(rc == 0 ? 0 : errno);
-    }).detach();
-    return finishSharedClaim(SharedClaimWait);
+        result.set_value(rc == 0 ? 0 : errno);
+    });
+    m_pendingClaim = PendingClaim{fd, std::move(answer), std::move(claim)};
+    return finishSharedClaim(m_config.sharedClaimWait);
 }
 
 int Port::finishSharedClaim(std::chrono::milliseconds wait)
@@ -215,6 +223,7 @@ int Port::finishSharedClaim(std::chrono::milliseconds wait)
     }
     const int fd = m_pendingClaim->fd;
     const int err = m_pendingClaim->result.get();
+    m_pendingClaim->thread.join();
     m_pendingClaim.reset();
     if (err != 0)
         return fail(fd, "claim", err);

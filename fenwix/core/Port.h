@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 
 namespace fenwix
 {
@@ -32,6 +33,8 @@ struct Config {
     std::string device; // the ppdev device when not virtual
     std::string boardPath;
     std::string tracePath; // empty: no trace
+    // How long a write waits for a shared claim before going on without it.
+    std::chrono::milliseconds sharedClaimWait{50};
 };
 
 // FENWIX_LPT1: unset -> /dev/parport0 when it exists, else the virtual board;
@@ -72,11 +75,12 @@ class Port
     DeviceOps m_ops;
     Reporter m_report;
     int m_fd = -1;
-    // How long a write waits for a shared claim before going on without it.
-    static constexpr std::chrono::milliseconds SharedClaimWait{50};
+    // A shared claim runs on a thread of its own: the kernel makes it wait for
+    // as long as another driver uses the port.
     struct PendingClaim {
         int fd;
         std::future<int> result;
+        std::thread thread;
     };
     std::optional<PendingClaim> m_pendingClaim;
     int m_traceFd = -1;

@@ -54,8 +54,14 @@ void tst_BoardView::showsValuesWrittenByTheLibrary()
     QCOMPARE(view.value(), 0x55);
     port.out(static_cast<std::int16_t>(value));
     QTRY_COMPARE_WITH_TIMEOUT(view.value(), value & 0xFF, 1000);
-    for (int line = 0; line < 8; ++line)
+    for (int line = 0; line < 8; ++line) {
         QCOMPARE(view.lampLit(line), bool((value >> line) & 1));
+        // D7 stands leftmost, as the bits of the value read; Dn is pin n + 2.
+        const auto* lamp = view.findChild<QLabel*>(QStringLiteral("D%1").arg(line));
+        QVERIFY(lamp->text().endsWith(QStringLiteral("pin %1").arg(line + 2)));
+        if (line > 0)
+            QVERIFY(lamp->x() < view.findChild<QLabel*>(QStringLiteral("D%1").arg(line - 1))->x());
+    }
     QCOMPARE(view.findChild<QLabel*>("value")->text(), text);
     QCOMPARE(view.status(), QStringLiteral("virtual"));
 }

@@ -109,6 +109,10 @@ struct FakeDevice {
     }
 };
 
+// Claims the fake answers at once are always seen answered, however loaded
+// the machine: the wait bounds only a claim that never comes.
+constexpr std::chrono::milliseconds LongClaimWait{60000};
+
 struct Lines {
     std::vector<std::string> lines;
     Reporter reporter()
@@ -151,8 +155,19 @@ int childMain()
     if (!out)
         return 4;
     const QStringList values = qEnvironmentVariable("FENWIX_TEST_CHILD").split(u',');
-    for (const QString& v : values)
-        out(static_cast<std::int16_t>(v.toInt()));
+    auto writeAll = [&] {
+        for (const QString& v : values)
+            out(static_cast<std::int16_t>(v.toInt()));
+    };
+    // Several threads, each writing the whole list: they share one port.
+    std::vector<std::thread> threads(
+        std::size_t(qEnvironmentVariableIntValue("FENWIX_TEST_THREADS")));
+    for (std::thread& t : threads)
+        t = std::thread(writeAll);
+    for (std::thread& t : threads)
+        t.join();
+    if (threads.empty())
+        writeAll();
     return 0;
 }
 
@@ -182,6 +197,7 @@ class tst_Fenwix : public QObject
     void twoProcessesShareOneTrace();
     void unwritableFiles_data();
     void unwritableFiles();
+    void realLibraryReachesBoardAndTrace_data();
     void realLibraryReachesBoardAndTrace();
 
   private:
@@ -192,6 +208,7 @@ class tst_Fenwix : public QObject
         c.virtualBoard = false;
         c.device = "/dev/parport9";
         c.boardPath = m_tmp.filePath(QString::fromLatin1(board)).toStdString();
+        c.sharedClaimWait = LongClaimWait;
         return c;
     }
     QTemporaryDir m_tmp;
@@ -370,6 +387,7 @@ void tst_Fenwix::ppdevFailures()
     c.device = m_tmp.filePath(QStringLiteral("fake-parport")).toStdString();
     QFile(QString::fromStdString(c.device)).open(QIODevice::WriteOnly);
     c.boardPath = m_tmp.filePath(QStringLiteral("failboard")).toStdString();
+    c.sharedClaimWait = LongClaimWait;
     Lines lines;
     Port port(c, dev.ops(), lines.reporter());
     for (int i = 0; i < 3; ++i)
@@ -474,7 +492,8 @@ void tst_Fenwix::sharedClaimNeverHoldsTheCall()
     // The other driver keeps the port: the shared claim waits, the calls do not.
     FakeDevice dev;
     dev.claims = {ENXIO, FakeDevice::Blocks};
-    const Config c = ppdevConfig("blockedboard");
+    Config c = ppdevConfig("blockedboard");
+    c.sharedClaimWait = std::chrono::milliseconds(50);
     Lines lines;
     Port port(c, dev.ops(), lines.reporter());
     QElapsedTimer timer;
@@ -590,18 +609,38 @@ void tst_Fenwix::unwritableFiles()
     QVERIFY2(err[0].contains(named), qPrintable(err[0]));
 }
 
+void tst_Fenwix::realLibraryReachesBoardAndTrace_data()
+{
+    QTest::addColumn<int>("threads"); // 0: the main thread alone
+    QTest::newRow("one thread") << 0;
+    QTest::newRow("two threads share one port") << 2;
+}
+
 void tst_Fenwix::realLibraryReachesBoardAndTrace()
 {
-    const QString board = m_tmp.filePath(QStringLiteral("libboard"));
-    const QString trace = m_tmp.filePath(QStringLiteral("libtrace"));
-    const Child child = runChild(
-        {"8", "9", "-1"},
-        {{"FENWIX_LPT1", "/dev/nonexistent"}, {"FENWIX_BOARD", board}, {"FENWIX_TRACE", trace}});
+    QFETCH(int, threads);
+    const QString board = m_tmp.filePath(QStringLiteral("libboard%1").arg(threads));
+    const QString trace = m_tmp.filePath(QStringLiteral("libtrace%1").arg(threads));
+    const Child child =
+        runChild({"8", "9", "-1"}, {{"FENWIX_LPT1", "/dev/nonexistent"},
+                                    {"FENWIX_BOARD", board},
+                                    {"FENWIX_TRACE", trace},
+                                    {"FENWIX_TEST_THREADS", QString::number(threads)}});
     QCOMPARE(child.exitCode, 0);
     // A hardware failure is never shown as success.
     QCOMPARE(readFile(board), QStringLiteral("255\n/dev/nonexistent error: %1\n")
                                   .arg(QString::fromLocal8Bit(std::strerror(ENOENT))));
-    QCOMPARE(readFile(trace).split(u'\n', Qt::SkipEmptyParts).size(), 3);
+    // The trace keeps each value as the caller passed it.
+    QStringList values;
+    for (const QString& line : readFile(trace).split(u'\n', Qt::SkipEmptyParts))
+        values << line.section(u' ', 1);
+    values.sort();
+    QStringList expected;
+    for (int i = 0; i < std::max(threads, 1); ++i)
+        expected << QStringLiteral("-1") << QStringLiteral("8") << QStringLiteral("9");
+    expected.sort();
+    QCOMPARE(values, expected);
+    // One port per process: the problem is reported once, whatever the threads.
     QCOMPARE(child.err.count(u'\n'), 1);
 }
 

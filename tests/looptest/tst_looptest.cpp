@@ -66,6 +66,7 @@ class tst_LoopTest : public QObject
     void nestedRunsEndInnerFirst();
     void exitDuringRun();
     void closeDuringRun();
+    void defaultStepIsAQuarterSecond();
     void stepPauseCountsAndWaits_data();
     void stepPauseCountsAndWaits();
 };
@@ -207,6 +208,31 @@ void tst_LoopTest::closeDuringRun()
     // A closed window starts no new run.
     p.window.LoopTest();
     QCOMPARE(p.writes.size(), std::size_t(5));
+}
+
+void tst_LoopTest::defaultStepIsAQuarterSecond()
+{
+    // The panel as shipped: one pass, its steps timed by their port writes.
+    std::vector<qint64> at;
+    QElapsedTimer clock;
+    panel::ControlPanel window([&](std::int16_t) {
+        at.push_back(clock.elapsed());
+        if (at.size() == 1)
+            QTimer::singleShot(0, &window, [&window] {
+                QTest::mouseClick(window.findChild<QPushButton*>("STOP"), Qt::LeftButton);
+            });
+    });
+    window.show();
+    clock.start();
+    QTest::mouseClick(window.findChild<QPushButton*>("LOOP"), Qt::LeftButton);
+    QCOMPARE(at.size(), OnePass.size());
+    std::vector<qint64> gaps;
+    for (std::size_t i = 1; i < at.size(); ++i)
+        gaps.push_back(at[i] - at[i - 1]);
+    std::sort(gaps.begin(), gaps.end());
+    // Never shorter; the median is robust to a busy machine's odd late step.
+    QVERIFY2(gaps.front() >= 250, qPrintable(QString::number(gaps.front())));
+    QVERIFY2(gaps[gaps.size() / 2] < 375, qPrintable(QString::number(gaps[gaps.size() / 2])));
 }
 
 void tst_LoopTest::stepPauseCountsAndWaits_data()

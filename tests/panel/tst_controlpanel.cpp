@@ -285,6 +285,9 @@ void tst_ControlPanel::closeControlWritesNothing()
     QVERIFY(p.window.close());
     QCOMPARE(p.writes, std::vector<int>{1});
     QVERIFY(!p.window.isVisible());
+    // Nothing runs without a window.
+    QVERIFY(!p.window.timer1().isActive());
+    QVERIFY(!p.window.timer2().isActive());
 }
 
 void tst_ControlPanel::sizeIsFixed()
@@ -368,7 +371,9 @@ void tst_ControlPanel::captionsFit()
 void tst_ControlPanel::clockTick()
 {
     Panel p;
-    const QDateTime at(QDate(2026, 12, 8), QTime(15, 4, 5));
+    // A day far from any the suite runs on: the caption must come from the
+    // panel's clock, not from the system's.
+    const QDateTime at(QDate(2003, 2, 1), QTime(15, 4, 5));
     p.window.setClock([at] { return at; });
     p.window.show();
     QCOMPARE(p.window.windowTitle(), QStringLiteral("DIGITAL I/O BOARD"));

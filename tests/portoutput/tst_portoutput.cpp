@@ -91,16 +91,21 @@ void tst_PortOutput::failureInProcess_data()
 {
     QTest::addColumn<QString>("dir");
     QTest::addColumn<QString>("function");
-    QTest::newRow("missing library") << QStringLiteral("/nonexistent") << "FENWIX_OUT_LPT1";
+    QTest::addColumn<QString>("says"); // the cause, in the loader's words or ours
+    QTest::newRow("missing library") << QStringLiteral("/nonexistent") << "FENWIX_OUT_LPT1"
+                                     << "cannot open shared object file";
     QTest::newRow("library without the function")
-        << QStringLiteral(FAKEPORT_NOFUNCTION_DIR) << "FENWIX_OUT_LPT1";
-    QTest::newRow("unknown function") << QStringLiteral(FAKEPORT_DIR) << "FENWIX_OUT_LPT2";
+        << QStringLiteral(FAKEPORT_NOFUNCTION_DIR) << "FENWIX_OUT_LPT1"
+        << FAKEPORT_NOFUNCTION_DIR "/libFakeFenwix.so has no function FENWIX_OUT_LPT1";
+    QTest::newRow("unknown function") << QStringLiteral(FAKEPORT_DIR) << "FENWIX_OUT_LPT2"
+                                      << "has no function FENWIX_OUT_LPT2";
 }
 
 void tst_PortOutput::failureInProcess()
 {
     QFETCH(QString, dir);
     QFETCH(QString, function);
+    QFETCH(QString, says);
     PortOutput::Options options;
     options.library = dir + QStringLiteral("/FakeFenwix");
     options.fallbackDirs = {};
@@ -113,6 +118,8 @@ void tst_PortOutput::failureInProcess()
     QCOMPARE(reports.size(), 1);
     QVERIFY2(reports[0].contains(QStringLiteral("FakeFenwix")), qPrintable(reports[0]));
     QVERIFY2(reports[0].contains(function), qPrintable(reports[0]));
+    QVERIFY2(reports[0].contains(says), qPrintable(reports[0]));
+    QVERIFY2(!reports[0].contains(QStringLiteral("looked in")), qPrintable(reports[0]));
     QVERIFY(port.hasFailed());
     QVERIFY(readLog(m_log).isEmpty());
 }
@@ -153,6 +160,8 @@ void tst_PortOutput::childProcess_data()
         << QString() << QStringLiteral("/nonexistent") << false << QString();
     QTest::newRow("no function") << QString() << without << false << QString();
     QTest::newRow("fallback folder") << QString() << with << true << with;
+    QTest::newRow("fallback after a missing folder")
+        << QString() << "/nonexistent:" + with << true << with;
     // Succeeds only if the library on LD_LIBRARY_PATH wins over the fallback.
     QTest::newRow("LD_LIBRARY_PATH first") << with << without << true << QString();
     QTest::newRow("LD_LIBRARY_PATH first, no function") << without << with << false << QString();
