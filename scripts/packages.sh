@@ -1,17 +1,26 @@
 # Sourced by the set-up scripts: installs, with apt-get, whatever Debian 12
-# packages the build, the panel and the tests need and the machine lacks.
-PC_AUTOMATION_PACKAGES=(
-    build-essential cmake pkg-config file dpkg-dev
+# packages a command needs and the machine lacks.
+
+# Building and running the panel, the viewer and the port library.
+PC_AUTOMATION_BUILD_PACKAGES=(
+    build-essential cmake pkg-config
     qt6-base-dev libgl-dev
     fonts-noto-cjk fonts-arphic-ukai
-    xvfb xauth xdotool x11-utils faketime tzdata
+)
+# Building the Debian package.
+PC_AUTOMATION_PACKAGE_PACKAGES=(file dpkg-dev)
+# The tests: a virtual X display and its tools, a faked clock, time zones,
+# and clang with its sanitizer and fuzzer runtimes.
+PC_AUTOMATION_TEST_PACKAGES=(
+    libx11-dev xvfb xauth xdotool x11-utils faketime tzdata
     clang libclang-rt-14-dev
 )
 
+# pc_automation_install_packages PACKAGE...
 pc_automation_install_packages() {
     local missing=()
     local pkg
-    for pkg in "${PC_AUTOMATION_PACKAGES[@]}"; do
+    for pkg in "$@"; do
         dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" ||
             missing+=("$pkg")
     done
