@@ -33,19 +33,6 @@ struct ButtonRow {
     Twips place;
 };
 
-// Where each channel's button stands, indexed by channel number; its name and
-// captions come from the channel table.
-constexpr std::array<Twips, channels::ChannelCount> ChannelButtonPlaces{{
-    {480, 1800, 735, 495},
-    {480, 2640, 735, 495},
-    {480, 3480, 735, 495},
-    {480, 4320, 735, 495},
-    {3840, 1800, 735, 495},
-    {3840, 2640, 735, 495},
-    {3840, 3480, 735, 495},
-    {3840, 4320, 735, 495},
-}};
-
 // The three command buttons.
 constexpr std::array<ButtonRow, 3> CommandButtons{{
     {"LOOP", "循環測試", {480, 5280, 975, 495}},
@@ -53,15 +40,16 @@ constexpr std::array<ButtonRow, 3> CommandButtons{{
     {"exit", "離開", {4800, 5280, 1335, 495}},
 }};
 
-// Each channel's row of schedule fields (numbers from the scheduler's table:
-// on hour, on minute, off hour, off minute), channels 0-3 in the left block,
-// 4-7 in the right, with the two colons between hour and minute.
-struct FieldRow {
-    int top;
+// Each channel's line: its button (name and captions from the channel table),
+// then its four schedule fields (numbers from the scheduler's table: on hour,
+// on minute, off hour, off minute) with a colon between each hour and minute.
+// Channels 0-3 stand in the left block, 4-7 in the right.
+struct ChannelLine {
+    int top;                       // of the fields; the button stands 120 higher
     std::array<int, 2> separators; // numbers of LabelN
 };
 
-constexpr std::array<FieldRow, channels::ChannelCount> FieldRows{{
+constexpr std::array<ChannelLine, channels::ChannelCount> ChannelLines{{
     {1920, {3, 4}},
     {2760, {6, 7}},
     {3600, {9, 10}},
@@ -71,10 +59,23 @@ constexpr std::array<FieldRow, channels::ChannelCount> FieldRows{{
     {3600, {19, 20}},
     {4440, {21, 22}},
 }};
-constexpr std::array<int, 4> LeftColumns{1320, 1800, 2520, 3000};
-constexpr std::array<int, 4> RightColumns{4680, 5160, 5880, 6360};
-constexpr std::array<int, 2> LeftSeparators{1680, 2880};
-constexpr std::array<int, 2> RightSeparators{5040, 6240};
+
+struct Block {
+    int buttonLeft;
+    std::array<int, 4> fieldLefts;
+    std::array<int, 2> separatorLefts;
+};
+constexpr Block LeftBlock{480, {1320, 1800, 2520, 3000}, {1680, 2880}};
+constexpr Block RightBlock{3840, {4680, 5160, 5880, 6360}, {5040, 6240}};
+
+const Block& blockOf(int channel)
+{
+    return channel < channels::ChannelCount / 2 ? LeftBlock : RightBlock;
+}
+
+constexpr int ChannelButtonWidth = 735;
+constexpr int ChannelButtonHeight = 495;
+constexpr int ButtonAboveFields = 120;
 constexpr int FieldWidth = 375;
 constexpr int FieldHeight = 285;
 constexpr int SeparatorSize = 135;
@@ -203,7 +204,10 @@ void ControlPanel::buildControls()
     for (const channels::Channel& row : channels::ChannelTable) {
         auto* button = new QPushButton(text(row.initialCaption), this);
         button->setObjectName(text(row.button));
-        button->setGeometry(ChannelButtonPlaces[static_cast<std::size_t>(row.number)].rect());
+        const ChannelLine& line = ChannelLines[static_cast<std::size_t>(row.number)];
+        button->setGeometry(Twips{blockOf(row.number).buttonLeft, line.top - ButtonAboveFields,
+                                  ChannelButtonWidth, ChannelButtonHeight}
+                                .rect());
         button->setFont(panelFont(FontKind::Small));
         connect(button, &QPushButton::clicked, this,
                 [this, channel = row.number] { ToggleChannel(channel); });
@@ -214,24 +218,25 @@ void ControlPanel::buildControls()
     chainFocus(stopButton);
 
     for (int channel = 0; channel < channels::ChannelCount; ++channel) {
-        const FieldRow& row = FieldRows[static_cast<std::size_t>(channel)];
+        const ChannelLine& line = ChannelLines[static_cast<std::size_t>(channel)];
+        const Block& block = blockOf(channel);
         const auto& numbers = automation::ScheduleFields[static_cast<std::size_t>(channel)];
-        const bool left = channel < channels::ChannelCount / 2;
-        const auto& columns = left ? LeftColumns : RightColumns;
-        const auto& separators = left ? LeftSeparators : RightSeparators;
         for (std::size_t c = 0; c < numbers.size(); ++c) {
             auto* field = new QLineEdit(this);
             field->setObjectName(QStringLiteral("Text%1").arg(numbers[c]));
-            field->setGeometry(Twips{columns[c], row.top, FieldWidth, FieldHeight}.rect());
+            field->setGeometry(
+                Twips{block.fieldLefts[c], line.top, FieldWidth, FieldHeight}.rect());
             field->setFont(panelFont(FontKind::Small));
             field->setMaxLength(std::numeric_limits<int>::max()); // no length limit
             m_fields[static_cast<std::size_t>(numbers[c] - 1)] = field;
         }
-        for (std::size_t s = 0; s < row.separators.size(); ++s) {
+        for (std::size_t s = 0; s < line.separators.size(); ++s) {
             auto* colon = new QLabel(QStringLiteral("："), this);
-            colon->setObjectName(QStringLiteral("Label%1").arg(row.separators[s]));
+            colon->setObjectName(QStringLiteral("Label%1").arg(line.separators[s]));
+            // Centred on the fields' line.
             colon->setGeometry(
-                Twips{separators[s], row.top + 120, SeparatorSize, SeparatorSize}.rect());
+                Twips{block.separatorLefts[s], line.top + 120, SeparatorSize, SeparatorSize}
+                    .rect());
             colon->setFont(panelFont(FontKind::Small));
             colon->setAlignment(Qt::AlignCenter);
         }
