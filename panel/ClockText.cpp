@@ -1,6 +1,7 @@
 #include "panel/ClockText.h"
 
 #include <algorithm>
+#include <QFontMetrics>
 
 namespace panel
 {
@@ -87,6 +88,15 @@ QString DateText(const QLocale& locale, QDate date)
 QString TimeText(const QLocale& locale, QTime time)
 {
     return locale.toString(time, timeFormat(locale));
+}
+
+QFont fittingFont(QFont font, const QString& text, int width)
+{
+    constexpr qreal Step = 0.25;
+    constexpr qreal Smallest = 1; // a glyph-less script may need it; clipping is worse
+    while (QFontMetrics(font).horizontalAdvance(text) > width && font.pointSizeF() > Smallest)
+        font.setPointSizeF(font.pointSizeF() - Step);
+    return font;
 }
 
 } // namespace panel

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDate>
+#include <QFont>
 #include <QLocale>
 #include <QString>
 #include <QTime>
@@ -15,5 +16,8 @@ QString DateText(const QLocale& locale, QDate date);
 // shows: hours, minutes, seconds and the morning or afternoon marker.
 // Time-zone names and pattern letters Qt does not render are left out.
 QString TimeText(const QLocale& locale, QTime time);
+
+// font, or the largest smaller size of it in which text fits width pixels.
+QFont fittingFont(QFont font, const QString& text, int width);
 
 } // namespace panel

@@ -1,6 +1,7 @@
 #include "panel/ControlPanel.h"
 
 #include "automation/LoopTest.h"
+#include "panel/ChannelButton.h"
 #include "panel/ClockText.h"
 
 #include <QCloseEvent>
@@ -202,7 +203,7 @@ void ControlPanel::buildControls()
     chainFocus(exitButton);
 
     for (const channels::Channel& row : channels::ChannelTable) {
-        auto* button = new QPushButton(text(row.initialCaption), this);
+        auto* button = new ChannelButton(text(row.initialCaption), this);
         button->setObjectName(text(row.button));
         const ChannelLine& line = ChannelLines[static_cast<std::size_t>(row.number)];
         button->setGeometry(Twips{blockOf(row.number).buttonLeft, line.top - ButtonAboveFields,
@@ -283,8 +284,12 @@ channels::ChannelContext ControlPanel::channelContext()
 
 void ControlPanel::setCaption(int channel, std::string_view caption)
 {
-    if (channel >= 0 && channel < channels::ChannelCount)
-        m_channelButtons[static_cast<std::size_t>(channel)]->setText(text(caption));
+    if (channel < 0 || channel >= channels::ChannelCount)
+        return;
+    ChannelButton* button = m_channelButtons[static_cast<std::size_t>(channel)];
+    button->setText(text(caption));
+    // The look follows the caption shown, not the output byte.
+    button->setLit(caption == channels::ChannelTable[static_cast<std::size_t>(channel)].onCaption);
 }
 
 void ControlPanel::ToggleChannel(int channel)
@@ -311,9 +316,13 @@ void ControlPanel::SchedulerTick()
 void ControlPanel::ClockTick()
 {
     const QDateTime now = m_clock();
-    const QLocale locale = QLocale::system();
-    setWindowTitle(panel::DateText(locale, now.date()));
-    m_clockLabel->setText(panel::TimeText(locale, now.time()));
+    const QLocale locale; // the system's, unless a test has set another
+    setWindowTitle(DateText(locale, now.date()));
+    const QString time = TimeText(locale, now.time());
+    // A long time text is drawn smaller rather than clipped.
+    m_clockLabel->setFont(
+        fittingFont(panelFont(FontKind::Clock), time, m_clockLabel->contentsRect().width()));
+    m_clockLabel->setText(time);
 }
 
 void ControlPanel::LoopTest()
@@ -353,6 +362,14 @@ void ControlPanel::closeEvent(QCloseEvent* event)
     Timer1.stop();
     Timer2.stop();
     QWidget::closeEvent(event);
+}
+
+void ControlPanel::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    // The focus frame on exit shows from the start, not only after the first
+    // Tab (showing the window clears this).
+    setAttribute(Qt::WA_KeyboardFocusChange);
 }
 
 void ControlPanel::changeEvent(QEvent* event)

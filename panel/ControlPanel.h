@@ -19,6 +19,8 @@ class QPushButton;
 namespace panel
 {
 
+class ChannelButton;
+
 // The faces the window uses; the benchmark's bare window is built from them too.
 enum class FontKind { Window, Small, SmallBold, Clock, Title };
 QFont panelFont(FontKind kind);
@@ -59,6 +61,7 @@ class ControlPanel : public QWidget
   protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
   private:
     void buildControls();
@@ -76,7 +79,7 @@ class ControlPanel : public QWidget
     std::chrono::milliseconds m_stepPause;
     bool m_closing = false;
 
-    std::array<QPushButton*, channels::ChannelCount> m_channelButtons{};
+    std::array<ChannelButton*, channels::ChannelCount> m_channelButtons{};
     std::array<QLineEdit*, automation::FieldCount> m_fields{};
     QLabel* m_clockLabel = nullptr;
 };

@@ -1,6 +1,8 @@
+#include "panel/ChannelButton.h"
 #include "panel/ClockText.h"
 #include "panel/ControlPanel.h"
 
+#include <QAccessible>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -41,6 +43,8 @@ class tst_ControlPanel : public QObject
     void fields();
     void startState();
     void channelButtons();
+    void channelLook_data();
+    void channelLook();
     void typedScheduleFiresThroughTimer1();
     void exitWritesZeroAndCloses();
     void closeControlWritesNothing();
@@ -51,6 +55,7 @@ class tst_ControlPanel : public QObject
     void timeText_data();
     void timeText();
     void timeTextInEveryLocale();
+    void clockFitsInEveryLocale();
 };
 
 void tst_ControlPanel::controls_data()
@@ -229,6 +234,11 @@ void tst_ControlPanel::startState()
     QVERIFY(p.window.timer2().isActive());
     QCOMPARE(p.window.palette().color(QPalette::Window), QColor(255, 128, 128));
     QTRY_COMPARE(QApplication::focusWidget(), p.child<QWidget>("exit"));
+    // Its focus frame shows before any key is pressed.
+    QStyleOptionButton opt;
+    opt.initFrom(p.child<QWidget>("exit"));
+    QVERIFY(opt.state & QStyle::State_HasFocus);
+    QVERIFY(opt.state & QStyle::State_KeyboardFocusChange);
 }
 
 void tst_ControlPanel::channelButtons()
@@ -248,6 +258,42 @@ void tst_ControlPanel::channelButtons()
     QCOMPARE(p.writes.back(), 0xFF);
     QCOMPARE(p.writes[2], 0x01);
     QCOMPARE(p.writes[6], 0x1F);
+}
+
+void tst_ControlPanel::channelLook_data()
+{
+    QTest::addColumn<QStringList>("clicks");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<bool>("lit");
+    QTest::newRow("bare name") << QStringList{} << "電鍋" << false;
+    QTest::newRow("on") << QStringList{"BIT2"} << "電鍋開" << true;
+    QTest::newRow("off") << QStringList{"BIT2", "BIT2"} << "電鍋關" << false;
+    // STOP clears the output byte but not the captions: the look stays with them.
+    QTest::newRow("on, then STOP while idle") << QStringList{"BIT2", "STOP"} << "電鍋開" << true;
+}
+
+void tst_ControlPanel::channelLook()
+{
+    QFETCH(QStringList, clicks);
+    QFETCH(QString, caption);
+    QFETCH(bool, lit);
+    Panel p;
+    p.window.show();
+    for (const QString& name : clicks)
+        QTest::mouseClick(p.child<QPushButton>(name), Qt::LeftButton);
+    auto* button = p.child<panel::ChannelButton>("BIT2");
+    QCOMPARE(button->text(), caption);
+    QCOMPARE(button->isLit(), lit);
+    // The lamp bar is lit only then: look at the rendered button.
+    const QImage image = button->grab().toImage();
+    const QColor lamp = image.pixelColor(button->lampRect().center());
+    const bool amber = lamp.red() > 200 && lamp.green() > 150 && lamp.blue() < 150;
+    QVERIFY2(amber == lit, qPrintable(lamp.name()));
+    // Assistive technology hears the same state.
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(button);
+    QVERIFY(accessible);
+    QVERIFY(accessible->state().checkable);
+    QCOMPARE(bool(accessible->state().checked), lit);
 }
 
 void tst_ControlPanel::typedScheduleFiresThroughTimer1()
@@ -453,6 +499,37 @@ void tst_ControlPanel::timeTextInEveryLocale()
                                 locale.timeFormat(QLocale::LongFormat));
         }
     }
+    QVERIFY2(bad.isEmpty(), qPrintable(bad.mid(0, 20).join(u'\n')));
+}
+
+void tst_ControlPanel::clockFitsInEveryLocale()
+{
+    // The clock shrinks its font for a text too wide for it, never clips it.
+    const QLocale original;
+    Panel p;
+    p.window.timer2().stop();
+    QTime at;
+    p.window.setClock([&at] { return QDateTime(QDate(2003, 2, 1), at); });
+    auto* clock = p.child<QLabel>("Label2");
+    QStringList bad;
+    for (const QLocale& locale : QLocale::matchingLocales(QLocale::AnyLanguage, QLocale::AnyScript,
+                                                          QLocale::AnyTerritory)) {
+        QLocale::setDefault(locale);
+        for (const QTime& t : {QTime(23, 58, 58), QTime(10, 58, 58)}) {
+            at = t;
+            p.window.ClockTick();
+            const int advance = clock->fontMetrics().horizontalAdvance(clock->text());
+            if (advance > clock->contentsRect().width())
+                bad << QStringLiteral("%1: %2 (%3 px)")
+                           .arg(locale.name(), clock->text())
+                           .arg(advance);
+        }
+    }
+    QLocale::setDefault(QLocale(QLocale::C));
+    at = QTime(15, 4, 5);
+    p.window.ClockTick();
+    QCOMPARE(clock->font().pointSizeF(), 9.75); // a text that fits keeps the designed size
+    QLocale::setDefault(original);
     QVERIFY2(bad.isEmpty(), qPrintable(bad.mid(0, 20).join(u'\n')));
 }
 

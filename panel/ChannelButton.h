@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QPushButton>
+
+namespace panel
+{
+
+// A channel's button. Besides its caption it shows whether the caption says
+// "on": a warm fill, a pressed-in look and a lamp bar along its foot (shape as
+// well as colour), and it tells assistive technology so as a checked state.
+// A click never changes that state by itself: only the caption the channel
+// operations set does.
+class ChannelButton : public QPushButton
+{
+    Q_OBJECT
+
+  public:
+    explicit ChannelButton(const QString& caption, QWidget* parent = nullptr);
+
+    void setLit(bool lit);
+    bool isLit() const { return isChecked(); }
+
+    // The lamp bar, in the button's coordinates.
+    QRect lampRect() const;
+
+  protected:
+    void nextCheckState() override {}
+    void paintEvent(QPaintEvent* event) override;
+};
+
+} // namespace panel
