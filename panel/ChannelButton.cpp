@@ -12,8 +12,8 @@ namespace
 const QColor LitFill(255, 196, 64);
 const QColor LitText(0, 0, 0);
 const QColor LampOutline(96, 48, 0);
-constexpr int LampHeight = 4;
-constexpr int LampMargin = 5;
+constexpr int LampHeight = 3;
+constexpr int LampMargin = 4;
 
 } // namespace
 
