@@ -1,10 +1,16 @@
 #include "lpt-board/BoardView.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <QFile>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QLabel>
 #include <QVBoxLayout>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace board
 {
@@ -15,10 +21,16 @@ namespace
 constexpr int LineCount = 8;
 constexpr int FirstDataPin = 2; // D0 is pin 2 of the connector
 
-void paintLamp(QLabel* lamp, bool lit)
+// Unknown: dark and hatched, so it is not read as "off".
+enum class Lamp { Off, Lit, Unknown };
+
+void paintLamp(QLabel* lamp, Lamp state)
 {
+    const bool lit = state == Lamp::Lit;
     QPalette pal = lamp->palette();
-    pal.setColor(QPalette::Window, lit ? QColor(255, 60, 40) : QColor(70, 40, 40));
+    pal.setBrush(QPalette::Window, state == Lamp::Unknown
+                                       ? QBrush(QColor(90, 90, 90), Qt::BDiagPattern)
+                                       : QBrush(lit ? QColor(255, 60, 40) : QColor(70, 40, 40)));
     pal.setColor(QPalette::WindowText, lit ? Qt::black : QColor(200, 200, 200));
     lamp->setPalette(pal);
     lamp->setProperty("lit", lit);
@@ -26,8 +38,8 @@ void paintLamp(QLabel* lamp, bool lit)
 
 } // namespace
 
-BoardView::BoardView(QString boardPath, QWidget* parent)
-    : QWidget(parent), m_path(std::move(boardPath))
+BoardView::BoardView(QString boardPath, QString privateFolder, QWidget* parent)
+    : QWidget(parent), m_path(std::move(boardPath)), m_privateFolder(std::move(privateFolder))
 {
     setWindowTitle(QStringLiteral("LPT1 board"));
     auto* layout = new QVBoxLayout(this);
@@ -40,7 +52,7 @@ BoardView::BoardView(QString boardPath, QWidget* parent)
         lamp->setAlignment(Qt::AlignCenter);
         lamp->setAutoFillBackground(true);
         lamp->setMinimumSize(48, 48);
-        paintLamp(lamp, false);
+        paintLamp(lamp, Lamp::Off);
         lamps->addWidget(lamp, 0, LineCount - 1 - line);
         m_lamps[static_cast<std::size_t>(line)] = lamp;
     }
@@ -49,10 +61,14 @@ BoardView::BoardView(QString boardPath, QWidget* parent)
     m_valueLabel->setObjectName(QStringLiteral("value"));
     m_valueLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(m_valueLabel);
-    m_statusLabel = new QLabel(m_path, this);
+    // Plain text, one line, elided to the window: a status is data, not markup,
+    // and never sizes the window.
+    m_statusLabel = new QLabel(this);
     m_statusLabel->setObjectName(QStringLiteral("status"));
-    m_statusLabel->setWordWrap(true);
+    m_statusLabel->setTextFormat(Qt::PlainText);
+    m_statusLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     layout->addWidget(m_statusLabel);
+    setStatusText(m_path, false);
 
     connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, &BoardView::reload);
     connect(&m_watcher, &QFileSystemWatcher::fileChanged, this, &BoardView::reload);
@@ -84,14 +100,71 @@ void BoardView::watch()
 void BoardView::reload()
 {
     watch();
-    QFile file(m_path);
-    if (!file.open(QIODevice::ReadOnly))
-        return; // not written yet: keep what is shown
-    const QByteArray bytes = file.read(4096);
+    if (!m_privateFolder.isEmpty()) {
+        const std::string problem = fenwix::folderNotPrivate(m_privateFolder.toStdString());
+        if (!problem.empty())
+            return showUnknown(QStringLiteral("folder %1 is %2")
+                                   .arg(m_privateFolder, QString::fromStdString(problem)));
+    }
+    // Non-blocking and regular files only: a FIFO or device there must not
+    // hold the viewer.
+    const QByteArray path = QFile::encodeName(m_path);
+    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return showUnknown(QString::fromLocal8Bit(std::strerror(errno)));
+    struct stat st {
+    };
+    QByteArray bytes;
+    QString problem;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        problem = QStringLiteral("not a regular file");
+    else if (st.st_size > static_cast<off_t>(fenwix::MaxBoardFileSize))
+        problem = QStringLiteral("larger than %1 bytes").arg(fenwix::MaxBoardFileSize);
+    else {
+        bytes.resize(static_cast<qsizetype>(fenwix::MaxBoardFileSize) + 1);
+        const ssize_t n = ::read(fd, bytes.data(), static_cast<std::size_t>(bytes.size()));
+        bytes.resize(n > 0 ? static_cast<qsizetype>(n) : 0);
+        if (n < 0)
+            problem = QString::fromLocal8Bit(std::strerror(errno));
+    }
+    ::close(fd);
+    if (!problem.isEmpty())
+        return showUnknown(problem);
+    if (bytes.isEmpty())
+        return showUnknown(QStringLiteral("empty file"));
     const auto state = fenwix::parseBoardState(std::string_view(bytes.constData(), bytes.size()));
     if (!state)
-        return;
+        return showUnknown(QStringLiteral("not a board state"));
     showState(*state);
+}
+
+void BoardView::showUnknown(const QString& reason)
+{
+    m_value = -1;
+    m_status.clear();
+    for (QLabel* lamp : m_lamps)
+        paintLamp(lamp, Lamp::Unknown);
+    m_valueLabel->setText(QStringLiteral("unknown"));
+    setStatusText(QStringLiteral("no valid board state: %1: %2").arg(m_path, reason), true);
+}
+
+void BoardView::setStatusText(const QString& text, bool failed)
+{
+    m_statusText = text;
+    m_statusFailed = failed;
+    m_statusLabel->setText(m_statusLabel->fontMetrics().elidedText(
+        text, Qt::ElideRight, std::max(1, m_statusLabel->contentsRect().width())));
+    m_statusLabel->setToolTip(text);
+    QPalette pal = m_statusLabel->palette();
+    pal.setColor(QPalette::WindowText,
+                 failed ? QColor(200, 0, 0) : palette().color(QPalette::WindowText));
+    m_statusLabel->setPalette(pal);
+}
+
+void BoardView::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    setStatusText(m_statusText, m_statusFailed);
 }
 
 void BoardView::showState(const fenwix::BoardState& state)
@@ -103,19 +176,15 @@ void BoardView::showState(const fenwix::BoardState& state)
     m_value = value;
     m_status = status;
     for (int line = 0; line < LineCount; ++line)
-        paintLamp(m_lamps[static_cast<std::size_t>(line)], (value >> line) & 1);
+        paintLamp(m_lamps[static_cast<std::size_t>(line)],
+                  (value >> line) & 1 ? Lamp::Lit : Lamp::Off);
     m_valueLabel->setText(QStringLiteral("0x%1   %2   (%3)")
                               .arg(value, 2, 16, QLatin1Char('0'))
                               .arg(value, 8, 2, QLatin1Char('0'))
                               .arg(value));
-    const bool failed = state.hardwareError();
-    m_statusLabel->setText(status == QLatin1String("virtual")
-                               ? QStringLiteral("virtual board (no hardware)")
-                               : status);
-    QPalette pal = m_statusLabel->palette();
-    pal.setColor(QPalette::WindowText,
-                 failed ? QColor(200, 0, 0) : palette().color(QPalette::WindowText));
-    m_statusLabel->setPalette(pal);
+    setStatusText(status == QLatin1String("virtual") ? QStringLiteral("virtual board (no hardware)")
+                                                     : status,
+                  state.hardwareError());
 }
 
 } // namespace board

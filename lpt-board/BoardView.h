@@ -22,9 +22,11 @@ class BoardView : public QWidget
     Q_OBJECT
 
   public:
-    explicit BoardView(QString boardPath, QWidget* parent = nullptr);
+    // privateFolder: a folder that must be this user's alone before the file
+    // in it is believed (the library's default place), or empty.
+    explicit BoardView(QString boardPath, QString privateFolder = {}, QWidget* parent = nullptr);
 
-    int value() const { return m_value; } // -1 until a state has been read
+    int value() const { return m_value; } // -1 while no valid state is known
     QString status() const { return m_status; }
     bool lampLit(int line) const;
 
@@ -34,8 +36,14 @@ class BoardView : public QWidget
   private:
     void watch();
     void showState(const fenwix::BoardState& state);
+    void showUnknown(const QString& reason);
+    void setStatusText(const QString& text, bool failed);
+    void resizeEvent(QResizeEvent* event) override;
 
     QString m_path;
+    QString m_privateFolder;
+    QString m_statusText; // in full; the label shows it elided
+    bool m_statusFailed = false;
     QFileSystemWatcher m_watcher;
     QTimer m_retry; // only while the folder is missing
     int m_value = -1;

@@ -10,7 +10,9 @@ int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("lpt-board"));
-    board::BoardView view(QString::fromStdString(fenwix::boardPath(&std::getenv)));
+    const fenwix::BoardLocation board = fenwix::boardLocation(&std::getenv);
+    board::BoardView view(QString::fromStdString(board.path),
+                          QString::fromStdString(board.privateFolder));
     view.show();
     return QApplication::exec();
 }

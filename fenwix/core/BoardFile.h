@@ -8,8 +8,14 @@
 namespace fenwix
 {
 
-// Replaces the file atomically: a temporary copy in the same folder, renamed
-// over it. Returns 0 or an errno value.
-int replaceFile(const std::string& path, std::string_view contents);
+// Replaces the file at path atomically: a temporary copy in the same folder,
+// created exclusively under an unguessable name, renamed over it. Anything at
+// path but a regular file (or a link) is left alone. Returns empty or what
+// went wrong.
+std::string replaceFile(const std::string& path, std::string_view contents);
+
+// Removes the temporary copies that writers of path killed mid-replace left
+// behind: this user's own regular files, of processes that no longer run.
+void removeDeadTemporaries(const std::string& path);
 
 } // namespace fenwix

@@ -9,6 +9,7 @@
 #include <linux/ppdev.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace fenwix
@@ -22,19 +23,45 @@ std::string errorText(int err)
     return std::strerror(err);
 }
 
-std::string ownerGroup(const std::string& path)
+// Groups whose members may do far more than drive a port.
+bool grantsMore(const std::string& group, gid_t gid)
 {
+    static constexpr const char* Wide[] = {"root", "wheel", "sudo",  "adm",    "admin",
+                                           "disk", "kmem",  "tty",   "shadow", "staff",
+                                           "sys",  "video", "input", "docker"};
+    if (gid == 0)
+        return true;
+    for (const char* name : Wide)
+        if (group == name)
+            return true;
+    return false;
+}
+
+// The remedy for a device the user may not open: join its group only where
+// that group is for devices like this port and nothing more.
+std::string accessRemedy(const std::string& device)
+{
+    constexpr unsigned ParportMajor = 99; // the kernel's ppdev devices
     struct stat st {
     };
-    if (::stat(path.c_str(), &st) != 0)
-        return {};
+    if (::stat(device.c_str(), &st) != 0)
+        return "give your user read and write access to the device";
+    if (!S_ISCHR(st.st_mode) || major(st.st_rdev) != ParportMajor)
+        return device + " is not a parallel port (ppdev) device; set FENWIX_LPT1 to one such as "
+                        "/dev/parport0, or to virtual";
     struct group grp {
     };
     struct group* found = nullptr;
     char buffer[1024];
-    if (::getgrgid_r(st.st_gid, &grp, buffer, sizeof buffer, &found) != 0 || !found)
-        return {};
-    return found->gr_name;
+    std::string group;
+    if (::getgrgid_r(st.st_gid, &grp, buffer, sizeof buffer, &found) == 0 && found)
+        group = found->gr_name;
+    if (group.empty() || grantsMore(group, st.st_gid))
+        return "the port belongs to group " + (group.empty() ? std::to_string(st.st_gid) : group) +
+               ", which grants far more than the port; give the port a group of its own with a "
+               "udev rule (see 60-pc-automation-parport.rules.example) and join that group";
+    return "add your user to the group that owns it (sudo usermod -aG " + group +
+           " $USER), then log in again";
 }
 
 void writeAll(int fd, std::string_view text)
@@ -73,7 +100,9 @@ Reporter stderrReporter()
 Config configFromEnvironment(const Getenv& getenv, const std::function<bool(const char*)>& exists)
 {
     Config config;
-    config.boardPath = boardPath(getenv);
+    const BoardLocation board = boardLocation(getenv);
+    config.boardPath = board.path;
+    config.privateFolder = board.privateFolder;
     if (const char* trace = getenv("FENWIX_TRACE"); trace && *trace)
         config.tracePath = trace;
 
@@ -102,15 +131,9 @@ std::string deviceProblem(const std::string& device, const char* step, int err)
                 "FENWIX_LPT1 to the right device or to virtual";
         break;
     case EACCES:
-    case EPERM: {
-        const std::string group = ownerGroup(device);
-        if (!group.empty())
-            line += "add your user to the group that owns it (sudo usermod -aG " + group +
-                    " $USER), then log in again";
-        else
-            line += "give your user read and write access to the device";
+    case EPERM:
+        line += accessRemedy(device);
         break;
-    }
     case ENOTTY:
     case EINVAL:
     case EISDIR:
@@ -154,6 +177,8 @@ Port::~Port()
     }
     if (m_traceFd >= 0)
         ::close(m_traceFd);
+    if (m_boardLockFd >= 0)
+        ::close(m_boardLockFd);
 }
 
 void Port::reportOnce(std::string& last, const std::string& line)
@@ -271,18 +296,38 @@ void Port::writeDevice(std::uint8_t byte)
     m_status = m_config.device + " ok";
 }
 
+void Port::traceProblem(const std::string& what)
+{
+    reportOnce(m_lastTraceProblem, "FENWIX: trace file " + m_config.tracePath + ": " + what);
+}
+
 void Port::writeTrace(std::int16_t value)
 {
     if (m_config.tracePath.empty())
         return;
+    // A trace file deleted while in use is started again, and said so.
+    struct stat st {
+    };
+    if (m_traceFd >= 0 && ::fstat(m_traceFd, &st) == 0 && st.st_nlink == 0) {
+        traceProblem("deleted while in use; starting it again");
+        ::close(m_traceFd);
+        m_traceFd = -1;
+    }
     if (m_traceFd < 0) {
-        m_traceFd = ::open(m_config.tracePath.c_str(),
-                           O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY, 0644);
-        if (m_traceFd < 0) {
-            reportOnce(m_lastTraceProblem, "FENWIX: trace file " + m_config.tracePath + ": " +
-                                               errorText(errno) + "; no trace is kept");
+        // Non-blocking, so a FIFO without a reader cannot hold the caller.
+        const int fd =
+            ::open(m_config.tracePath.c_str(),
+                   O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
+        if (fd < 0) {
+            traceProblem(errorText(errno) + "; no trace is kept");
             return;
         }
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            ::close(fd);
+            traceProblem("not a regular file; no trace is kept");
+            return;
+        }
+        m_traceFd = fd;
     }
     timespec now{};
     ::clock_gettime(CLOCK_REALTIME, &now);
@@ -290,20 +335,85 @@ void Port::writeTrace(std::int16_t value)
     const int n =
         std::snprintf(line, sizeof line, "%lld.%06ld %d\n", static_cast<long long>(now.tv_sec),
                       now.tv_nsec / 1000L, static_cast<int>(value));
+    // One write per line keeps lines whole on the O_APPEND descriptor.
     if (::write(m_traceFd, line, static_cast<std::size_t>(n)) != n)
-        reportOnce(m_lastTraceProblem, "FENWIX: trace file " + m_config.tracePath + ": " +
-                                           errorText(errno) + "; trace lines are missing");
+        traceProblem(errorText(errno) + "; trace lines are missing");
+    else
+        m_lastTraceProblem.clear(); // a later loss is reported again
+}
+
+std::string Port::boardFolderProblem()
+{
+    if (m_config.privateFolder.empty())
+        return {};
+    if (::mkdir(m_config.privateFolder.c_str(), 0700) != 0 && errno != EEXIST)
+        return "folder " + m_config.privateFolder + ": " + errorText(errno);
+    const std::string problem = folderNotPrivate(m_config.privateFolder);
+    if (!problem.empty())
+        return "folder " + m_config.privateFolder + " is " + problem +
+               ", so it is not used; set XDG_RUNTIME_DIR or FENWIX_BOARD to a private place";
+    return {};
+}
+
+std::string Port::holdVirtualBoard()
+{
+    if (m_boardLockFd >= 0)
+        return {};
+    // A lock of the open file (not the process), so it also keeps apart two
+    // ports of one process; the kernel drops it when the holder ends, however.
+    const std::string lockPath = m_config.boardPath + ".lock";
+    const int fd = ::open(lockPath.c_str(),
+                          O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0644);
+    if (fd < 0)
+        return "lock " + lockPath + ": " + errorText(errno);
+    struct stat st {
+    };
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return "lock " + lockPath + ": not a regular file";
+    }
+    struct flock lock {
+    };
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    if (::fcntl(fd, F_OFD_SETLK, &lock) != 0) {
+        char holder[32] = {};
+        const ssize_t n = ::pread(fd, holder, sizeof holder - 1, 0);
+        ::close(fd);
+        const std::string pid = n > 0 ? std::string(holder, static_cast<std::size_t>(n)) : "?";
+        return "in use by process " + pid.substr(0, pid.find('\n')) +
+               "; another program drives this virtual board (end it, or set FENWIX_BOARD to "
+               "another file)";
+    }
+    const std::string pid = std::to_string(::getpid()) + "\n";
+    if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, pid.data(), pid.size(), 0) < 0) {
+        // The lock holds all the same; only the holder's name is missing.
+    }
+    m_boardLockFd = fd;
+    return {};
 }
 
 void Port::writeBoard(std::int16_t value)
 {
-    const int err = replaceFile(m_config.boardPath, formatBoardState(value, m_status));
-    if (err != 0)
-        reportOnce(m_lastBoardProblem, "FENWIX: board file " + m_config.boardPath + ": " +
-                                           errorText(err) +
-                                           "; set FENWIX_BOARD to a writable path");
-    else
+    std::string problem = boardFolderProblem();
+    if (problem.empty() && m_config.virtualBoard) {
+        problem = holdVirtualBoard();
+        if (!problem.empty())
+            m_status = "virtual error: board " + problem.substr(0, problem.find(';'));
+    }
+    if (problem.empty() && !m_boardTidied) {
+        removeDeadTemporaries(m_config.boardPath);
+        m_boardTidied = true;
+    }
+    if (problem.empty())
+        problem = replaceFile(m_config.boardPath, formatBoardState(value, m_status));
+    if (!problem.empty()) {
+        if (problem.find(';') == std::string::npos)
+            problem += "; set FENWIX_BOARD to a writable path";
+        reportOnce(m_lastBoardProblem, "FENWIX: board file " + m_config.boardPath + ": " + problem);
+    } else {
         m_lastBoardProblem.clear();
+    }
 }
 
 void Port::out(std::int16_t value)

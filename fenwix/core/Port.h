@@ -32,7 +32,8 @@ struct Config {
     bool virtualBoard = true;
     std::string device; // the ppdev device when not virtual
     std::string boardPath;
-    std::string tracePath; // empty: no trace
+    std::string privateFolder; // created and checked before the board is written
+    std::string tracePath;     // empty: no trace
     // How long a write waits for a shared claim before going on without it.
     std::chrono::milliseconds sharedClaimWait{50};
 };
@@ -67,6 +68,10 @@ class Port
     void writeDevice(std::uint8_t byte);
     void writeTrace(std::int16_t value);
     void writeBoard(std::int16_t value);
+    // Each returns empty or the problem that keeps the board file unwritten.
+    std::string boardFolderProblem();
+    std::string holdVirtualBoard();
+    void traceProblem(const std::string& what);
     // Prints each distinct problem of one source once, until it is cured.
     void reportOnce(std::string& last, const std::string& line);
 
@@ -84,6 +89,8 @@ class Port
     };
     std::optional<PendingClaim> m_pendingClaim;
     int m_traceFd = -1;
+    int m_boardLockFd = -1;     // the virtual board's advisory lock, held until exit
+    bool m_boardTidied = false; // dead writers' temporary copies removed
     std::string m_status;
     std::string m_lastDeviceProblem;
     std::string m_lastTraceProblem;

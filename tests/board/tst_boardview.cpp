@@ -1,10 +1,13 @@
 #include "fenwix/core/Port.h"
 #include "lpt-board/BoardView.h"
 
+#include <cerrno>
+#include <cstring>
 #include <QDir>
 #include <QLabel>
 #include <QTemporaryDir>
 #include <QTest>
+#include <sys/stat.h>
 
 namespace
 {
@@ -28,7 +31,9 @@ class tst_BoardView : public QObject
     void fileAppearsLater();
     void folderAppearsLater();
     void showsHardwareError();
-    void ignoresIncompleteFile();
+    void unknownState_data();
+    void unknownState();
+    void statusIsPlainTextAndElided();
 };
 
 void tst_BoardView::showsValuesWrittenByTheLibrary_data()
@@ -103,6 +108,8 @@ void tst_BoardView::showsHardwareError()
     fenwix::Port port(c, fenwix::systemDeviceOps(), fenwix::Reporter{});
     port.out(1);
     board::BoardView view(path);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
     QCOMPARE(view.value(), 1);
     QVERIFY(view.status().startsWith(QStringLiteral("/dev/nonexistent error: ")));
     const QLabel* status = view.findChild<QLabel*>("status");
@@ -110,20 +117,66 @@ void tst_BoardView::showsHardwareError()
     QCOMPARE(status->palette().color(QPalette::WindowText), QColor(200, 0, 0));
 }
 
-void tst_BoardView::ignoresIncompleteFile()
+void tst_BoardView::unknownState_data()
 {
+    QTest::addColumn<QByteArray>("contents"); // "<missing>", "<fifo>" or the file's bytes
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("half written") << QByteArray("12") << "not a board state";
+    QTest::newRow("empty") << QByteArray() << "empty file";
+    QTest::newRow("binary") << QByteArray("\x00\x01\xff\n\x02\n", 6) << "not a board state";
+    QTest::newRow("oversized") << QByteArray(5000, '1') << "larger than 4096 bytes";
+    // A device name holding a newline must not forge a healthy second line.
+    QTest::newRow("forged line") << QByteArray("255\n/x ok\nzz error: x\n") << "not a board state";
+    QTest::newRow("missing") << QByteArray("<missing>") << QString::fromLocal8Bit(strerror(ENOENT));
+    QTest::newRow("fifo") << QByteArray("<fifo>") << "not a regular file";
+}
+
+void tst_BoardView::unknownState()
+{
+    QFETCH(QByteArray, contents);
+    QFETCH(QString, reason);
     QTemporaryDir dir;
     const QString path = dir.filePath("board");
     auto port = virtualPort(path);
     port.out(7);
     board::BoardView view(path);
     QCOMPARE(view.value(), 7);
+    QFile::remove(path);
+    if (contents == "<fifo>") {
+        QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+    } else if (contents != "<missing>") {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(contents);
+    }
+    view.reload(); // returns, even for a FIFO without a writer
+    // The last lamps do not stay lit: the state is shown as unknown.
+    QCOMPARE(view.value(), -1);
+    for (int line = 0; line < 8; ++line)
+        QVERIFY(!view.lampLit(line));
+    const auto* status = view.findChild<QLabel*>("status");
+    // In full in the tool tip; the label elides it to the window's width.
+    QVERIFY2(status->toolTip().startsWith(QStringLiteral("no valid board state: ")) &&
+                 status->toolTip().endsWith(reason),
+             qPrintable(status->toolTip()));
+}
+
+void tst_BoardView::statusIsPlainTextAndElided()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("board");
     QFile f(path);
     QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write("12"); // not a complete state: the last good one stays
+    f.write("1\n<b>bold</b> " + QByteArray(3000, 'x') + "\n");
     f.close();
-    view.reload();
-    QCOMPARE(view.value(), 7);
+    board::BoardView view(path);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    const auto* status = view.findChild<QLabel*>("status");
+    QCOMPARE(status->textFormat(), Qt::PlainText);
+    QVERIFY(status->text().startsWith(QStringLiteral("<b>bold</b>")));
+    QVERIFY(status->text().endsWith(QChar(0x2026))); // elided
+    QVERIFY(view.width() < 1000);                    // the text does not size the window
 }
 
 QTEST_MAIN(tst_BoardView)

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <future>
+#include <grp.h>
 #include <linux/ppdev.h>
 #include <map>
 #include <mutex>
@@ -17,6 +18,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <thread>
 #include <unistd.h>
 
@@ -256,16 +259,19 @@ void tst_Fenwix::boardPath_data()
     QTest::addColumn<QString>("board");
     QTest::addColumn<QString>("runtime");
     QTest::addColumn<QString>("expected");
-    const QString uid = QString::number(::getuid());
+    QTest::addColumn<QString>("privateFolder");
+    const QString own = "/tmp/fenwix-" + QString::number(::getuid());
     QTest::newRow("FENWIX_BOARD") << "/x/board"
                                   << "/run/user/7"
-                                  << "/x/board";
+                                  << "/x/board"
+                                  << "";
     QTest::newRow("XDG_RUNTIME_DIR") << ""
                                      << "/run/user/7"
-                                     << "/run/user/7/fenwix-lpt1";
+                                     << "/run/user/7/fenwix-lpt1"
+                                     << "";
+    // Never a name in /tmp itself, which another user could take first.
     QTest::newRow("neither") << ""
-                             << ""
-                             << "/tmp/fenwix-lpt1-" + uid;
+                             << "" << own + "/lpt1" << own;
 }
 
 void tst_Fenwix::boardPath()
@@ -273,15 +279,17 @@ void tst_Fenwix::boardPath()
     QFETCH(QString, board);
     QFETCH(QString, runtime);
     QFETCH(QString, expected);
+    QFETCH(QString, privateFolder);
     const QByteArray b = board.toUtf8(), r = runtime.toUtf8();
-    const std::string path = fenwix::boardPath([&](const char* name) -> const char* {
+    const BoardLocation location = fenwix::boardLocation([&](const char* name) -> const char* {
         if (std::string_view(name) == "FENWIX_BOARD")
             return b.constData();
         if (std::string_view(name) == "XDG_RUNTIME_DIR")
             return r.constData();
         return nullptr;
     });
-    QCOMPARE(QString::fromStdString(path), expected);
+    QCOMPARE(QString::fromStdString(location.path), expected);
+    QCOMPARE(QString::fromStdString(location.privateFolder), privateFolder);
 }
 
 void tst_Fenwix::parseBoardState_data()
@@ -362,12 +370,21 @@ void tst_Fenwix::ppdevFailures_data()
     QTest::addColumn<int>("error");
     QTest::addColumn<QString>("remedy");
     QTest::addColumn<int>("opensPerCall"); // a refused exclusive claim is tried shared
-    QTest::newRow("no permission") << EACCES << 0ull << 0 << "usermod -aG" << 1;
-    QTest::newRow("busy") << 0 << qulonglong(PPCLAIM) << EBUSY << "modprobe -r lp" << 2;
-    QTest::newRow("exclusive refused") << 0 << qulonglong(PPEXCL) << EBUSY << "another driver" << 1;
-    QTest::newRow("no port behind the device") << ENXIO << 0ull << 0 << "parport_pc" << 1;
-    QTest::newRow("no port, claim") << 0 << qulonglong(PPCLAIM) << ENXIO << "parport_pc" << 2;
-    QTest::newRow("data direction") << 0 << qulonglong(PPDATADIR) << EIO << "trying again" << 1;
+    QTest::addColumn<QString>("node");     // the device: a plain file, or a ppdev node of a group
+    QTest::newRow("no permission, ppdev node of lp")
+        << EACCES << 0ull << 0 << "sudo usermod -aG lp $USER" << 1 << "lp";
+    // Never "join root": that grants far more than the port.
+    QTest::newRow("no permission, ppdev node of root")
+        << EACCES << 0ull << 0 << "group root, which grants far more than the port" << 1 << "root";
+    QTest::newRow("no permission, not a ppdev node")
+        << EACCES << 0ull << 0 << "is not a parallel port" << 1 << "";
+    QTest::newRow("busy") << 0 << qulonglong(PPCLAIM) << EBUSY << "modprobe -r lp" << 2 << "";
+    QTest::newRow("exclusive refused")
+        << 0 << qulonglong(PPEXCL) << EBUSY << "another driver" << 1 << "";
+    QTest::newRow("no port behind the device") << ENXIO << 0ull << 0 << "parport_pc" << 1 << "";
+    QTest::newRow("no port, claim") << 0 << qulonglong(PPCLAIM) << ENXIO << "parport_pc" << 2 << "";
+    QTest::newRow("data direction")
+        << 0 << qulonglong(PPDATADIR) << EIO << "trying again" << 1 << "";
 }
 
 void tst_Fenwix::ppdevFailures()
@@ -377,15 +394,26 @@ void tst_Fenwix::ppdevFailures()
     QFETCH(int, error);
     QFETCH(QString, remedy);
     QFETCH(int, opensPerCall);
+    QFETCH(QString, node);
     FakeDevice dev;
     dev.openError = openError;
     if (failingRequest)
         dev.failWith[failingRequest] = error;
     Config c;
     c.virtualBoard = false;
-    // A real file, so the owner group can be named in the remedy.
-    c.device = m_tmp.filePath(QStringLiteral("fake-parport")).toStdString();
-    QFile(QString::fromStdString(c.device)).open(QIODevice::WriteOnly);
+    // A real file or node, so the remedy can look at what it is.
+    c.device = m_tmp.filePath(QStringLiteral("fake-parport-%1").arg(QTest::currentDataTag()))
+                   .toStdString();
+    if (node.isEmpty()) {
+        QFile(QString::fromStdString(c.device)).open(QIODevice::WriteOnly);
+    } else {
+        const group* g = ::getgrnam(node.toLatin1().constData());
+        if (!g)
+            QSKIP("no such group here");
+        if (::mknod(c.device.c_str(), S_IFCHR | 0660, makedev(99, 0)) != 0)
+            QSKIP("making a device node needs root");
+        QVERIFY(::chown(c.device.c_str(), 0, g->gr_gid) == 0);
+    }
     c.boardPath = m_tmp.filePath(QStringLiteral("failboard")).toStdString();
     c.sharedClaimWait = LongClaimWait;
     Lines lines;
@@ -546,8 +574,9 @@ void tst_Fenwix::noTornReadUnderConcurrentWrites()
     writer.join();
     QVERIFY(reads > 100);
     QVERIFY2(bad == 0, qPrintable(QStringLiteral("%1 bad reads, e.g. '%2'").arg(bad).arg(sample)));
-    // No temporary copies are left behind.
-    QCOMPARE(QDir(m_tmp.path()).entryList({QStringLiteral("raceboard.*")}, QDir::Files).size(), 0);
+    // No temporary copies are left behind, only the virtual board's lock.
+    QCOMPARE(QDir(m_tmp.path()).entryList({QStringLiteral("raceboard.*")}, QDir::Files),
+             QStringList{QStringLiteral("raceboard.lock")});
 }
 
 void tst_Fenwix::twoProcessesShareOneTrace()
