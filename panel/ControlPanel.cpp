@@ -5,6 +5,7 @@
 #include "panel/ClockText.h"
 
 #include <QCloseEvent>
+#include <QResizeEvent>
 #include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -370,6 +371,19 @@ void ControlPanel::showEvent(QShowEvent* event)
     // The focus frame on exit shows from the start, not only after the first
     // Tab (showing the window clears this).
     setAttribute(Qt::WA_KeyboardFocusChange);
+}
+
+void ControlPanel::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    // The fixed size holds only where a window manager enforces it: without
+    // one, a program can resize the window directly. Undo it at once.
+    const QSize fixed(ClientWidth, ClientHeight);
+    if (event->size() != fixed)
+        QTimer::singleShot(0, this, [this, fixed] {
+            if (size() != fixed)
+                resize(fixed);
+        });
 }
 
 void ControlPanel::changeEvent(QEvent* event)

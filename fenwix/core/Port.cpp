@@ -342,8 +342,15 @@ void Port::writeTrace(std::int16_t value)
         m_lastTraceProblem.clear(); // a later loss is reported again
 }
 
-std::string Port::boardFolderProblem()
+std::string Port::boardPlaceProblem()
 {
+    // A device, FIFO or folder at the board's name is never replaced (nor
+    // locked beside).
+    struct stat st {
+    };
+    if (::lstat(m_config.boardPath.c_str(), &st) == 0 && !S_ISREG(st.st_mode) &&
+        !S_ISLNK(st.st_mode))
+        return "not a regular file; it is left as it is";
     if (m_config.privateFolder.empty())
         return {};
     if (::mkdir(m_config.privateFolder.c_str(), 0700) != 0 && errno != EEXIST)
@@ -395,7 +402,7 @@ std::string Port::holdVirtualBoard()
 
 void Port::writeBoard(std::int16_t value)
 {
-    std::string problem = boardFolderProblem();
+    std::string problem = boardPlaceProblem();
     if (problem.empty() && m_config.virtualBoard) {
         problem = holdVirtualBoard();
         if (!problem.empty())

@@ -69,7 +69,7 @@ class Port
     void writeTrace(std::int16_t value);
     void writeBoard(std::int16_t value);
     // Each returns empty or the problem that keeps the board file unwritten.
-    std::string boardFolderProblem();
+    std::string boardPlaceProblem();
     std::string holdVirtualBoard();
     void traceProblem(const std::string& what);
     // Prints each distinct problem of one source once, until it is cured.

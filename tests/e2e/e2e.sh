@@ -162,6 +162,14 @@ schedule)
     sleep 2
     [ "$(values)" = "1" ] || fail "writes '$(values)'"
     ;;
+resize)
+    # No window manager runs here: the panel itself undoes a size change.
+    start_panel
+    xdotool windowsize "$win" 300 300
+    sleep 1
+    size=$(xdotool getwindowgeometry "$win" | awk '/Geometry/ {print $2}')
+    [ "$size" = 489x508 ] || fail "window size $size"
+    ;;
 missing_library)
     # The panel alone, away from its library.
     if ldconfig -p 2>/dev/null | grep -q 'libFENWIX\.so '; then

@@ -3,20 +3,24 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <dlfcn.h>
 #include <future>
 #include <grp.h>
 #include <linux/ppdev.h>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -148,6 +152,12 @@ Child runChild(const QStringList& values, const QMap<QString, QString>& env)
             QString::fromLocal8Bit(p.readAllStandardError())};
 }
 
+void writeAllValues(void (*out)(std::int16_t), const QStringList& values)
+{
+    for (const QString& v : values)
+        out(static_cast<std::int16_t>(v.toInt()));
+}
+
 int childMain()
 {
     void* lib = dlopen(FENWIX_LIBRARY, RTLD_NOW);
@@ -158,10 +168,14 @@ int childMain()
     if (!out)
         return 4;
     const QStringList values = qEnvironmentVariable("FENWIX_TEST_CHILD").split(u',');
-    auto writeAll = [&] {
-        for (const QString& v : values)
-            out(static_cast<std::int16_t>(v.toInt()));
-    };
+    if (qEnvironmentVariableIsSet("FENWIX_TEST_HOLD")) { // write, then keep the port
+        writeAllValues(out, values);
+        std::printf("held\n");
+        std::fflush(stdout);
+        ::sleep(60);
+        return 0;
+    }
+    auto writeAll = [&] { writeAllValues(out, values); };
     // Several threads, each writing the whole list: they share one port.
     std::vector<std::thread> threads(
         std::size_t(qEnvironmentVariableIntValue("FENWIX_TEST_THREADS")));
@@ -202,6 +216,11 @@ class tst_Fenwix : public QObject
     void unwritableFiles();
     void realLibraryReachesBoardAndTrace_data();
     void realLibraryReachesBoardAndTrace();
+    void plantedNames_data();
+    void plantedNames();
+    void virtualBoardHeldByOne();
+    void deadWritersTemporaries();
+    void traceDeletedWhileInUse();
 
   private:
     // A ppdev backend on a device that only the fake knows.
@@ -614,13 +633,39 @@ void tst_Fenwix::unwritableFiles_data()
     QTest::addColumn<QString>("board");
     QTest::addColumn<QString>("trace");
     QTest::addColumn<QString>("named");
+    QTest::addColumn<QString>("says");
+    QTest::addColumn<QString>("special"); // made at the named path first; must stay
     const QString ok = m_tmp.filePath(QStringLiteral("wboard"));
+    const QString fifo = m_tmp.filePath(QStringLiteral("fifo"));
+    const QString folder = m_tmp.filePath(QStringLiteral("folder"));
     QTest::newRow("trace in a missing folder") << ok << "/nonexistent/trace"
-                                               << "/nonexistent/trace";
-    QTest::newRow("trace is a folder") << ok << m_tmp.path() << m_tmp.path();
+                                               << "/nonexistent/trace"
+                                               << "no trace is kept"
+                                               << "";
+    QTest::newRow("trace is a folder") << ok << m_tmp.path() << m_tmp.path() << "no trace"
+                                       << "";
+    // Neither a FIFO nor a device may hold the caller or take the lines.
+    QTest::newRow("trace is a FIFO") << ok << fifo << fifo << "no trace is kept"
+                                     << "fifo";
+    QTest::newRow("trace is a device") << ok << "/dev/null"
+                                       << "/dev/null"
+                                       << "not a regular file"
+                                       << "";
     QTest::newRow("board in a missing folder") << "/nonexistent/board"
                                                << ""
-                                               << "/nonexistent/board";
+                                               << "/nonexistent/board"
+                                               << "writable"
+                                               << "";
+    QTest::newRow("board is a FIFO") << fifo << "" << fifo << "not a regular file"
+                                     << "fifo";
+    QTest::newRow("board is a folder") << folder << "" << folder << "not a regular file"
+                                       << "folder";
+    // As root, this once turned /dev/null into a regular file.
+    QTest::newRow("board is a device") << "/dev/null"
+                                       << ""
+                                       << "/dev/null"
+                                       << "not a regular file"
+                                       << "";
 }
 
 void tst_Fenwix::unwritableFiles()
@@ -628,6 +673,16 @@ void tst_Fenwix::unwritableFiles()
     QFETCH(QString, board);
     QFETCH(QString, trace);
     QFETCH(QString, named);
+    QFETCH(QString, says);
+    QFETCH(QString, special);
+    const QByteArray path = QFile::encodeName(named);
+    if (special == "fifo")
+        QVERIFY(::mkfifo(path.constData(), 0600) == 0);
+    else if (special == "folder")
+        QVERIFY(QDir().mkpath(named));
+    struct stat before {
+    };
+    const bool existed = ::lstat(path.constData(), &before) == 0;
     QMap<QString, QString> env{{"FENWIX_LPT1", "virtual"}, {"FENWIX_BOARD", board}};
     if (!trace.isEmpty())
         env.insert(QStringLiteral("FENWIX_TRACE"), trace);
@@ -635,7 +690,17 @@ void tst_Fenwix::unwritableFiles()
     QCOMPARE(child.exitCode, 0); // the calls returned
     const QStringList err = child.err.split(u'\n', Qt::SkipEmptyParts);
     QCOMPARE(err.size(), 1); // reported once
-    QVERIFY2(err[0].contains(named), qPrintable(err[0]));
+    QVERIFY2(err[0].contains(named) && err[0].contains(says), qPrintable(err[0]));
+    struct stat after {
+    };
+    if (existed) { // left as it was, and nothing beside it
+        QVERIFY(::lstat(path.constData(), &after) == 0);
+        QCOMPARE(after.st_mode & S_IFMT, before.st_mode & S_IFMT);
+        QVERIFY(!QFileInfo::exists(named + QStringLiteral(".lock")));
+    }
+    if (!special.isEmpty())
+        QVERIFY(special == "fifo" ? ::unlink(path.constData()) == 0
+                                  : QDir(named).removeRecursively());
 }
 
 void tst_Fenwix::realLibraryReachesBoardAndTrace_data()
@@ -671,6 +736,142 @@ void tst_Fenwix::realLibraryReachesBoardAndTrace()
     QCOMPARE(values, expected);
     // One port per process: the problem is reported once, whatever the threads.
     QCOMPARE(child.err.count(u'\n'), 1);
+}
+
+void tst_Fenwix::plantedNames_data()
+{
+    QTest::addColumn<QString>("name"); // beside the board, "" for the board itself
+    QTest::addColumn<QString>("kind"); // "link" to a victim file, or "fifo"
+    QTest::addColumn<bool>("written"); // whether the board file is still written
+    const QString oldTemporary = QStringLiteral(".%1.tmp").arg(::getpid());
+    QTest::newRow("link at the old temporary name") << oldTemporary << "link" << true;
+    QTest::newRow("FIFO at the old temporary name") << oldTemporary << "fifo" << true;
+    QTest::newRow("link at the board's name") << ""
+                                              << "link" << true;
+    QTest::newRow("link at the lock's name") << ".lock"
+                                             << "link" << false;
+    QTest::newRow("FIFO at the lock's name") << ".lock"
+                                             << "fifo" << false;
+}
+
+void tst_Fenwix::plantedNames()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, kind);
+    QFETCH(bool, written);
+    QTemporaryDir dir;
+    const QString board = dir.filePath(QStringLiteral("board"));
+    const QString victim = dir.filePath(QStringLiteral("victim"));
+    QFile v(victim);
+    QVERIFY(v.open(QIODevice::WriteOnly) && v.write("victim\n") == 7);
+    v.close();
+    const QByteArray planted = QFile::encodeName(board + name);
+    QVERIFY(kind == "link" ? ::symlink(QFile::encodeName(victim).constData(), planted) == 0
+                           : ::mkfifo(planted.constData(), 0600) == 0);
+    Config c;
+    c.boardPath = board.toStdString();
+    Lines lines;
+    Port port(c, DeviceOps{}, lines.reporter());
+    port.out(9); // returns: nothing it opens can block
+    QCOMPARE(readFile(victim), QStringLiteral("victim\n"));
+    QCOMPARE(readFile(board) == QStringLiteral("9\nvirtual\n"), written);
+    QCOMPARE(lines.lines.size(), std::size_t(written ? 0 : 1));
+}
+
+void tst_Fenwix::virtualBoardHeldByOne()
+{
+    // Like a real port's exclusive claim: the first caller holds the board, a
+    // second is told who does and writes nothing to it.
+    Config c;
+    c.boardPath = m_tmp.filePath(QStringLiteral("heldboard")).toStdString();
+    const QString board = QString::fromStdString(c.boardPath);
+    Lines second;
+    auto holder = std::make_unique<Port>(c, DeviceOps{}, Reporter{});
+    holder->out(1);
+    Port other(c, DeviceOps{}, second.reporter());
+    other.out(2);
+    other.out(3);
+    QCOMPARE(readFile(board), QStringLiteral("1\nvirtual\n"));
+    QCOMPARE(second.lines.size(), std::size_t(1));
+    QVERIFY2(QString::fromStdString(second.lines[0])
+                 .contains(QStringLiteral("in use by process %1").arg(::getpid())),
+             second.lines[0].c_str());
+    QVERIFY(QString::fromStdString(other.status()).startsWith(QStringLiteral("virtual error")));
+    holder.reset(); // released at exit
+    other.out(4);
+    QCOMPARE(readFile(board), QStringLiteral("4\nvirtual\n"));
+
+    // A holder killed outright leaves no stale hold behind.
+    Config c2 = c;
+    c2.boardPath = m_tmp.filePath(QStringLiteral("killedboard")).toStdString();
+    QProcess child;
+    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+    e.insert(QStringLiteral("FENWIX_TEST_CHILD"), QStringLiteral("5"));
+    e.insert(QStringLiteral("FENWIX_TEST_HOLD"), QStringLiteral("1"));
+    e.insert(QStringLiteral("FENWIX_LPT1"), QStringLiteral("virtual"));
+    e.insert(QStringLiteral("FENWIX_BOARD"), QString::fromStdString(c2.boardPath));
+    child.setProcessEnvironment(e);
+    child.start(QCoreApplication::applicationFilePath(), {});
+    QVERIFY(child.waitForReadyRead(30000));
+    Lines third;
+    Port late(c2, DeviceOps{}, third.reporter());
+    late.out(6);
+    QCOMPARE(third.lines.size(), std::size_t(1));
+    QVERIFY(QString::fromStdString(third.lines[0])
+                .contains(QStringLiteral("process %1").arg(child.processId())));
+    child.kill();
+    QVERIFY(child.waitForFinished(30000));
+    late.out(7);
+    QCOMPARE(readFile(QString::fromStdString(c2.boardPath)), QStringLiteral("7\nvirtual\n"));
+}
+
+void tst_Fenwix::deadWritersTemporaries()
+{
+    // Writers killed mid-replace leave temporary copies; only this user's
+    // copies of processes that are gone are cleaned up.
+    QTemporaryDir dir;
+    const QString board = dir.filePath(QStringLiteral("board"));
+    pid_t dead = 4000000;
+    while (::kill(dead, 0) == 0 || errno != ESRCH)
+        --dead;
+    const QString deadCopy = board + QStringLiteral(".%1.Ab12Cd").arg(dead);
+    const QString liveCopy = board + QStringLiteral(".%1.Ef34Gh").arg(::getppid());
+    const QString otherBoard = board + QStringLiteral("2.%1.tmp").arg(dead);
+    const QString othersCopy = board + QStringLiteral(".%1.tmp").arg(dead - 1);
+    for (const QString& f : {deadCopy, liveCopy, otherBoard, othersCopy}) {
+        QFile file(f);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    const bool asRoot = ::getuid() == 0;
+    if (asRoot) // another user's copy is never touched
+        QVERIFY(::chown(QFile::encodeName(othersCopy).constData(), 65534, 65534) == 0);
+    Config c;
+    c.boardPath = board.toStdString();
+    Port port(c, DeviceOps{}, Reporter{});
+    port.out(1);
+    QVERIFY(!QFileInfo::exists(deadCopy));
+    QVERIFY(QFileInfo::exists(liveCopy));
+    QVERIFY(QFileInfo::exists(otherBoard));
+    QCOMPARE(QFileInfo::exists(othersCopy), asRoot);
+}
+
+void tst_Fenwix::traceDeletedWhileInUse()
+{
+    // Each loss is said, not only the first: the trace starts again each time.
+    Config c;
+    c.boardPath = m_tmp.filePath(QStringLiteral("dtboard")).toStdString();
+    c.tracePath = m_tmp.filePath(QStringLiteral("dttrace")).toStdString();
+    const QString trace = QString::fromStdString(c.tracePath);
+    Lines lines;
+    Port port(c, DeviceOps{}, lines.reporter());
+    for (int round = 1; round <= 2; ++round) {
+        port.out(1);
+        QVERIFY(QFile::remove(trace));
+        port.out(2);
+        QCOMPARE(lines.lines.size(), std::size_t(round));
+        QVERIFY(lines.lines.back().find("deleted while in use") != std::string::npos);
+        QCOMPARE(readFile(trace).split(u'\n', Qt::SkipEmptyParts).size(), 1);
+    }
 }
 
 int main(int argc, char* argv[])
