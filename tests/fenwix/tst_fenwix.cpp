@@ -325,6 +325,8 @@ void tst_Fenwix::parseBoardState_data()
     QTest::newRow("out of range") << QByteArray("256\nvirtual\n") << -1 << "";
     QTest::newRow("negative") << QByteArray("-1\nvirtual\n") << -1 << "";
     QTest::newRow("not a number") << QByteArray("x\nvirtual\n") << -1 << "";
+    QTest::newRow("a third line") << QByteArray("1\n/x ok\nzz error: x\n") << -1 << "";
+    QTest::newRow("control character") << QByteArray("1\nvirt\x1bual\n") << -1 << "";
 }
 
 void tst_Fenwix::parseBoardState()
@@ -473,6 +475,8 @@ void tst_Fenwix::ppdevRealPaths_data()
     QTest::newRow("/dev/null") << "/dev/null" << ENOTTY;
     QTest::newRow("regular file") << m_tmp.filePath(QStringLiteral("plain")) << ENOTTY;
     QTest::newRow("folder") << m_tmp.path() << EISDIR;
+    // A name holding a newline cannot forge a second status line.
+    QTest::newRow("newline in the name") << "/x ok\nzz" << ENOENT;
 }
 
 void tst_Fenwix::ppdevRealPaths()
@@ -497,7 +501,8 @@ void tst_Fenwix::ppdevRealPaths()
     QVERIFY(!port.deviceOpen());
     QCOMPARE(readFile(QString::fromStdString(c.boardPath)),
              QStringLiteral("2\n%1 error: %2\n")
-                 .arg(device, QString::fromLocal8Bit(std::strerror(error))));
+                 .arg(QString(device).replace(u'\n', u'?'),
+                      QString::fromLocal8Bit(std::strerror(error))));
 }
 
 void tst_Fenwix::writeFailureReopens()
