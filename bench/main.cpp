@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <fstream>
+#include <linux/ppdev.h>
+#include <memory>
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -22,6 +24,7 @@
 #include <QThread>
 #include <QTimer>
 #include <sstream>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
@@ -165,11 +168,13 @@ void benchPortCall(const QString& folder, const char* label, int calls)
     });
     ::close(traceFd);
 
+    // One port at a time: the first holds the virtual board.
     fenwix::Config plain;
     plain.boardPath = board;
-    fenwix::Port untraced(plain, fenwix::DeviceOps{}, fenwix::Reporter{});
+    auto untraced = std::make_unique<fenwix::Port>(plain, fenwix::DeviceOps{}, fenwix::Reporter{});
     const double call =
-        medianOf(calls, [&](int i) { untraced.out(static_cast<std::int16_t>(i & 0xFF)); });
+        medianOf(calls, [&](int i) { untraced->out(static_cast<std::int16_t>(i & 0xFF)); });
+    untraced.reset();
     fenwix::Config traced = plain;
     traced.tracePath = trace;
     fenwix::Port tracing(traced, fenwix::DeviceOps{}, fenwix::Reporter{});
@@ -185,6 +190,84 @@ void benchPortCall(const QString& folder, const char* label, int calls)
          fmt("bare replace + append %.1f us", bareReplace + bareAppend), "<= 1.5x"});
     ::unlink(board.c_str());
     ::unlink(trace.c_str());
+}
+
+// --- A ppdev call against the bare device write -------------------------------
+// The device stand-in's write is a real but trivial system call: an ioctl on
+// an open /dev/null (refused by the kernel, so it does nothing). The floor is
+// that same ioctl, bare.
+struct CallFigures {
+    double median, p99;
+    std::size_t overOneMs;
+};
+
+CallFigures timeCalls(int n, const std::function<void(int)>& op)
+{
+    std::vector<double> samples;
+    samples.reserve(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i) {
+        const auto t0 = Clock::now();
+        op(i);
+        samples.push_back(micros(Clock::now() - t0));
+    }
+    const auto over = static_cast<std::size_t>(
+        std::count_if(samples.begin(), samples.end(), [](double us) { return us > 1000; }));
+    return {percentile(samples, 0.5), percentile(samples, 0.99), over};
+}
+
+double callsPerSecond(const std::function<void(int)>& op)
+{
+    const auto end = Clock::now() + std::chrono::seconds(1);
+    int calls = 0;
+    while (Clock::now() < end)
+        for (int i = 0; i < 100; ++i)
+            op(calls++);
+    return calls;
+}
+
+void benchPpdevCall(const QString& folder, int calls)
+{
+    const int nullFd = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    fenwix::DeviceOps standIn{
+        [](const char*, int flags) { return ::open("/dev/null", flags); },
+        [](int fd, unsigned long request, void* arg) {
+            (void)::ioctl(fd, request, arg);
+            return 0;
+        },
+        [](int fd) { return ::close(fd); },
+    };
+    auto bare = [nullFd](int i) {
+        unsigned char byte = static_cast<unsigned char>(i);
+        (void)::ioctl(nullFd, PPWDATA, &byte);
+    };
+    const CallFigures floor = timeCalls(calls, bare);
+    const double floorRate = callsPerSecond(bare);
+
+    const std::string trace =
+        QDir(folder).filePath(QStringLiteral("bench-ppdev-trace")).toStdString();
+    for (const bool traced : {false, true}) {
+        fenwix::Config config;
+        config.virtualBoard = false;
+        config.device = "/dev/null";
+        config.boardPath = QDir(folder).filePath(QStringLiteral("bench-ppdev-board")).toStdString();
+        if (traced)
+            config.tracePath = trace;
+        fenwix::Port port(config, standIn, fenwix::Reporter{});
+        auto call = [&port](int i) { port.out(static_cast<std::int16_t>(i & 0xFF)); };
+        call(0); // opened and claimed
+        const CallFigures f = timeCalls(calls, call);
+        const double rate = callsPerSecond(call);
+        table.push_back(
+            {std::string("ppdev call, device stand-in") + (traced ? ", with trace" : ""),
+             fmt("median %.2f us, p99 %.2f us", f.median, f.p99) +
+                 fmt(", %.0f over 1 ms; %.0f calls/s", double(f.overOneMs), rate),
+             fmt("bare ioctl median %.2f us, p99 %.2f us", floor.median, floor.p99) +
+                 fmt("; %.0f calls/s", floorRate),
+             "median <= floor + 1 us, p99 <= floor + 10 us, none over 1 ms"});
+        ::unlink(config.boardPath.c_str());
+    }
+    ::unlink(trace.c_str());
+    ::close(nullFd);
 }
 
 // --- Child programs for start-up, memory and idle figures ---------------------------
@@ -406,6 +489,7 @@ int main(int argc, char* argv[])
         runtime && *runtime ? QString::fromLocal8Bit(runtime) : QStringLiteral("/tmp");
     benchPortCall(defaultFolder, qPrintable(QStringLiteral("default folder %1").arg(defaultFolder)),
                   quick ? 500 : 5000);
+    benchPpdevCall(defaultFolder, quick ? 10000 : 100000);
     QTemporaryDir disk(QDir::currentPath() + QStringLiteral("/bench-XXXXXX"));
     benchPortCall(disk.path(), "disk folder (working directory)", quick ? 500 : 5000);
     benchStartup(quick ? 3 : 15);

@@ -159,10 +159,24 @@ std::string deviceProblem(const std::string& device, const char* step, int err)
 Port::Port(Config config, DeviceOps ops, Reporter report)
     : m_config(std::move(config)), m_ops(std::move(ops)), m_report(std::move(report))
 {
+    if (!m_config.virtualBoard && !m_config.tracePath.empty()) {
+        m_traceBuffer.resize(TraceBufferSize);
+        m_traceOut.resize(TraceBufferSize);
+    }
 }
 
 Port::~Port()
 {
+    // The board file gets the last state before the port goes away (at exit,
+    // return from main or the library's unloading).
+    if (m_boardWriter.joinable()) {
+        {
+            std::lock_guard lock(m_boardMutex);
+            m_boardStop = true;
+        }
+        m_boardWake.notify_one();
+        m_boardWriter.join();
+    }
     closeDevice();
     if (m_pendingClaim) {
         // A claim that has answered is joined. One the kernel still holds (the
@@ -284,32 +298,46 @@ void Port::writeDevice(std::uint8_t byte)
         reportOnce(m_lastDeviceProblem, deviceProblem(m_config.device, "write", err));
         closeDevice(); // open and claim afresh at the next call
     }
-    if (err != 0) {
-        m_status = m_config.device + " error: " + errorText(err);
-        return;
-    }
-    if (!m_lastDeviceProblem.empty()) {
+    if (err == 0 && !m_lastDeviceProblem.empty()) {
         m_lastDeviceProblem.clear();
         if (m_report)
             m_report("FENWIX: " + m_config.device + ": writing again");
     }
-    m_status = m_config.device + " ok";
+    setDeviceStatus(err);
 }
 
-void Port::traceProblem(const std::string& what)
+void Port::setDeviceStatus(int err)
 {
+    // Built once per change: the steady path allocates nothing.
+    if (err == m_statusError)
+        return;
+    m_statusError = err;
+    m_status = m_config.device + (err ? " error: " + errorText(err) : std::string(" ok"));
+}
+
+void Port::traceProblem(const std::string& what, bool fromWriter)
+{
+    std::unique_lock report(m_mutex, std::defer_lock);
+    if (fromWriter)
+        report.lock();
     reportOnce(m_lastTraceProblem, "FENWIX: trace file " + m_config.tracePath + ": " + what);
 }
 
-void Port::writeTrace(std::int16_t value)
+int Port::traceLine(std::int16_t value, char* line, std::size_t size)
 {
-    if (m_config.tracePath.empty())
-        return;
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return std::snprintf(line, size, "%lld.%06ld %d\n", static_cast<long long>(now.tv_sec),
+                         now.tv_nsec / 1000L, static_cast<int>(value));
+}
+
+void Port::appendTrace(const char* data, std::size_t size, bool fromWriter)
+{
     // A trace file deleted while in use is started again, and said so.
     struct stat st {
     };
     if (m_traceFd >= 0 && ::fstat(m_traceFd, &st) == 0 && st.st_nlink == 0) {
-        traceProblem("deleted while in use; starting it again");
+        traceProblem("deleted while in use; starting it again", fromWriter);
         ::close(m_traceFd);
         m_traceFd = -1;
     }
@@ -319,25 +347,20 @@ void Port::writeTrace(std::int16_t value)
             ::open(m_config.tracePath.c_str(),
                    O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
         if (fd < 0) {
-            traceProblem(errorText(errno) + "; no trace is kept");
+            traceProblem(errorText(errno) + "; no trace is kept", fromWriter);
             return;
         }
         if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
             ::close(fd);
-            traceProblem("not a regular file; no trace is kept");
+            traceProblem("not a regular file; no trace is kept", fromWriter);
             return;
         }
         m_traceFd = fd;
     }
-    timespec now{};
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    char line[64];
-    const int n =
-        std::snprintf(line, sizeof line, "%lld.%06ld %d\n", static_cast<long long>(now.tv_sec),
-                      now.tv_nsec / 1000L, static_cast<int>(value));
-    // One write per line keeps lines whole on the O_APPEND descriptor.
-    if (::write(m_traceFd, line, static_cast<std::size_t>(n)) != n)
-        traceProblem(errorText(errno) + "; trace lines are missing");
+    // One write of whole lines on the O_APPEND descriptor keeps lines whole,
+    // whatever other processes append.
+    if (::write(m_traceFd, data, size) != static_cast<ssize_t>(size))
+        traceProblem(errorText(errno) + "; trace lines are missing", fromWriter);
     else
         m_lastTraceProblem.clear(); // a later loss is reported again
 }
@@ -400,38 +423,140 @@ std::string Port::holdVirtualBoard()
     return {};
 }
 
-void Port::writeBoard(std::int16_t value)
+std::string Port::replaceBoard(int value, const std::string& status)
 {
+    if (!m_boardTidied) {
+        removeDeadTemporaries(m_config.boardPath);
+        m_boardTidied = true;
+    }
+    const std::string contents = formatBoardState(value, status);
+    std::string problem = replaceFile(m_config.boardPath, contents);
+    if (problem.empty() && m_config.boardWritten)
+        m_config.boardWritten(contents);
+    return problem;
+}
+
+void Port::reportBoard(std::string problem)
+{
+    if (problem.empty()) {
+        m_lastBoardProblem.clear();
+        return;
+    }
+    if (problem.find(';') == std::string::npos)
+        problem += "; set FENWIX_BOARD to a writable path";
+    reportOnce(m_lastBoardProblem, "FENWIX: board file " + m_config.boardPath + ": " + problem);
+}
+
+void Port::writeVirtualBoard(std::int16_t value)
+{
+    // Here the file is the output: it is written before the call returns.
     std::string problem = boardPlaceProblem();
-    if (problem.empty() && m_config.virtualBoard) {
+    if (problem.empty()) {
         problem = holdVirtualBoard();
         if (!problem.empty())
             m_status = "virtual error: board " + problem.substr(0, problem.find(';'));
     }
-    if (problem.empty() && !m_boardTidied) {
-        removeDeadTemporaries(m_config.boardPath);
-        m_boardTidied = true;
-    }
     if (problem.empty())
-        problem = replaceFile(m_config.boardPath, formatBoardState(value, m_status));
-    if (!problem.empty()) {
-        if (problem.find(';') == std::string::npos)
-            problem += "; set FENWIX_BOARD to a writable path";
-        reportOnce(m_lastBoardProblem, "FENWIX: board file " + m_config.boardPath + ": " + problem);
-    } else {
-        m_lastBoardProblem.clear();
+        problem = replaceBoard(value, m_status);
+    reportBoard(std::move(problem));
+}
+
+void Port::queueBoard(std::int16_t value, const char* line, std::size_t lineSize)
+{
+    bool wake = false;
+    {
+        std::unique_lock lock(m_boardMutex);
+        if (m_pendingStatus != m_status) {
+            // A status change is never coalesced away: the state before it is
+            // written first.
+            if (m_boardDirty)
+                m_statusChanges.emplace_back(m_pendingValue, m_pendingStatus);
+            m_pendingStatus = m_status;
+        }
+        m_pendingValue = value;
+        if (lineSize > 0) {
+            // A full buffer waits for the writer rather than lose a line.
+            m_boardDone.wait(lock, [&] { return m_traceUsed + lineSize <= m_traceBuffer.size(); });
+            std::memcpy(m_traceBuffer.data() + m_traceUsed, line, lineSize);
+            m_traceUsed += lineSize;
+            if (m_traceUsed > m_traceBuffer.size() / 2 && !m_boardUrgent) {
+                m_boardUrgent = true; // no gathering: write it now
+                wake = true;
+            }
+        }
+        if (!m_boardDirty) {
+            m_boardDirty = true;
+            wake = true; // once per gathering, not once per call
+        }
     }
+    if (!m_boardWriter.joinable())
+        m_boardWriter = std::thread(&Port::boardWriterLoop, this);
+    else if (wake)
+        m_boardWake.notify_one();
+}
+
+void Port::boardWriterLoop()
+{
+    std::unique_lock lock(m_boardMutex);
+    for (;;) {
+        m_boardWake.wait(lock, [this] { return m_boardDirty || m_boardStop; });
+        if (!m_boardDirty)
+            return;
+        // Gather the calls of the next few milliseconds into one write.
+        m_boardWake.wait_for(lock, m_config.boardCoalesce,
+                             [this] { return m_boardStop || m_boardUrgent; });
+        std::vector<std::pair<int, std::string>> states;
+        states.swap(m_statusChanges);
+        states.emplace_back(m_pendingValue, m_pendingStatus);
+        const std::size_t traced = m_traceUsed;
+        std::memcpy(m_traceOut.data(), m_traceBuffer.data(), traced);
+        m_traceUsed = 0;
+        m_boardDirty = false;
+        m_boardUrgent = false;
+        m_boardWriting = true;
+        m_boardDone.notify_all(); // room in the trace buffer again
+        lock.unlock();
+        if (traced > 0)
+            appendTrace(m_traceOut.data(), traced, true);
+        for (const auto& [value, status] : states) {
+            std::string problem = boardPlaceProblem();
+            if (problem.empty())
+                problem = replaceBoard(value, status);
+            std::lock_guard report(m_mutex);
+            reportBoard(std::move(problem));
+        }
+        lock.lock();
+        m_boardWriting = false;
+        m_boardDone.notify_all();
+    }
+}
+
+void Port::flush()
+{
+    std::unique_lock lock(m_boardMutex);
+    m_boardDone.wait(lock, [this] { return !m_boardDirty && !m_boardWriting; });
 }
 
 void Port::out(std::int16_t value)
 {
     std::lock_guard lock(m_mutex);
-    writeTrace(value);
-    if (m_config.virtualBoard)
+    const bool tracing = !m_config.tracePath.empty();
+    char line[64];
+    const int lineSize = tracing ? traceLine(value, line, sizeof line) : 0;
+    if (m_config.virtualBoard) {
+        // The file is the output here: trace and board are written before the
+        // call returns.
+        if (tracing)
+            appendTrace(line, static_cast<std::size_t>(lineSize), false);
         m_status = "virtual";
-    else
+        writeVirtualBoard(value);
+    } else {
+        // The device write is the call; the trace line (buffered, written
+        // within a few milliseconds and at exit) and the board file follow
+        // on the writer thread.
         writeDevice(static_cast<std::uint8_t>(value & 0xFF));
-    writeBoard(value);
+        queueBoard(value, line, static_cast<std::size_t>(lineSize));
+    }
 }
 
 } // namespace fenwix

@@ -3,6 +3,7 @@
 #include "fenwix/core/BoardFile.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <future>
@@ -11,6 +12,8 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace fenwix
 {
@@ -36,6 +39,12 @@ struct Config {
     std::string tracePath;     // empty: no trace
     // How long a write waits for a shared claim before going on without it.
     std::chrono::milliseconds sharedClaimWait{50};
+    // With a device, how long the board file's writer gathers calls before
+    // it writes the latest state (the file lags a call by at most about this
+    // plus one replace).
+    std::chrono::milliseconds boardCoalesce{10};
+    // Told the contents of each board file written (tests follow the states).
+    std::function<void(const std::string& contents)> boardWritten;
 };
 
 // FENWIX_LPT1: unset -> /dev/parport0 when it exists, else the virtual board;
@@ -56,6 +65,8 @@ class Port
     // The status line of the last call, as written to the board file.
     const std::string& status() const { return m_status; }
     bool deviceOpen() const { return m_fd >= 0; }
+    // Returns once the board file shows the last call.
+    void flush();
 
   private:
     // Each returns 0 or an errno value.
@@ -66,12 +77,18 @@ class Port
     int fail(int fd, const char* step, int err);
     void closeDevice();
     void writeDevice(std::uint8_t byte);
-    void writeTrace(std::int16_t value);
-    void writeBoard(std::int16_t value);
+    static int traceLine(std::int16_t value, char* line, std::size_t size);
+    void appendTrace(const char* data, std::size_t size, bool fromWriter);
+    void setDeviceStatus(int err);
+    void writeVirtualBoard(std::int16_t value);
+    void queueBoard(std::int16_t value, const char* line, std::size_t lineSize);
+    void boardWriterLoop();
     // Each returns empty or the problem that keeps the board file unwritten.
     std::string boardPlaceProblem();
     std::string holdVirtualBoard();
-    void traceProblem(const std::string& what);
+    std::string replaceBoard(int value, const std::string& status);
+    void reportBoard(std::string problem);
+    void traceProblem(const std::string& what, bool fromWriter);
     // Prints each distinct problem of one source once, until it is cured.
     void reportOnce(std::string& last, const std::string& line);
 
@@ -92,9 +109,32 @@ class Port
     int m_boardLockFd = -1;     // the virtual board's advisory lock, held until exit
     bool m_boardTidied = false; // dead writers' temporary copies removed
     std::string m_status;
+    int m_statusError = -1; // what m_status was built for: 0 ok, else errno; -1 none yet
     std::string m_lastDeviceProblem;
     std::string m_lastTraceProblem;
     std::string m_lastBoardProblem;
+
+    // With a device the caller only writes the port; the board file is kept
+    // by a thread of its own, which writes the latest state at most every
+    // boardCoalesce and every status change in order.
+    std::mutex m_boardMutex;
+    std::condition_variable m_boardWake; // the writer waits for work
+    std::condition_variable m_boardDone; // flush() waits for the writer
+    std::thread m_boardWriter;
+    bool m_boardDirty = false;   // a state waits to be written
+    bool m_boardWriting = false; // the writer is writing one
+    bool m_boardStop = false;
+    bool m_boardUrgent = false; // the trace buffer fills: write without gathering
+    int m_pendingValue = 0;
+    std::string m_pendingStatus;
+    // States whose status a later call changed before they were written.
+    std::vector<std::pair<int, std::string>> m_statusChanges;
+    // Trace lines of calls not yet written, in call order; m_traceOut is the
+    // writer's own copy. Sized once, at construction.
+    static constexpr std::size_t TraceBufferSize = 128 * 1024;
+    std::vector<char> m_traceBuffer;
+    std::size_t m_traceUsed = 0;
+    std::vector<char> m_traceOut;
 };
 
 // The line that explains a device failure and what the user can do about it.

@@ -107,6 +107,7 @@ void tst_BoardView::showsHardwareError()
     c.boardPath = path.toStdString();
     fenwix::Port port(c, fenwix::systemDeviceOps(), fenwix::Reporter{});
     port.out(1);
+    port.flush();
     board::BoardView view(path);
     view.show();
     QVERIFY(QTest::qWaitForWindowExposed(&view));

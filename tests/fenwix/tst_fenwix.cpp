@@ -221,6 +221,9 @@ class tst_Fenwix : public QObject
     void virtualBoardHeldByOne();
     void deadWritersTemporaries();
     void traceDeletedWhileInUse();
+    void boardFileFollowsTheDevice_data();
+    void boardFileFollowsTheDevice();
+    void traceWholeAndOrderedFromThreads();
 
   private:
     // A ppdev backend on a device that only the fake knows.
@@ -375,6 +378,7 @@ void tst_Fenwix::ppdevSuccessKeepsClaim()
         port.out(0x81);
         port.out(0x102); // only the low 8 bits reach the data lines
         QCOMPARE(dev.dataLines, 2);
+        port.flush();
         QCOMPARE(readFile(QString::fromStdString(c.boardPath)),
                  QStringLiteral("2\n/dev/parport9 ok\n"));
     }
@@ -453,6 +457,7 @@ void tst_Fenwix::ppdevFailures()
     QCOMPARE(std::count(dev.calls.begin(), dev.calls.end(), "open"), 3 * opensPerCall);
     QCOMPARE(std::count(dev.calls.begin(), dev.calls.end(), "close"),
              openError ? 0 : 3 * opensPerCall);
+    port.flush();
     const QString board = readFile(QString::fromStdString(c.boardPath));
     QVERIFY2(
         board.startsWith(QStringLiteral("5\n") + QString::fromStdString(c.device) + " error: "),
@@ -464,6 +469,7 @@ void tst_Fenwix::ppdevFailures()
     port.out(6);
     QCOMPARE(dev.dataLines, 6);
     QCOMPARE(lines.lines.size(), std::size_t(2));
+    port.flush();
     QVERIFY(readFile(QString::fromStdString(c.boardPath)).endsWith(QStringLiteral(" ok\n")));
 }
 
@@ -499,6 +505,7 @@ void tst_Fenwix::ppdevRealPaths()
     const QString msg = QString::fromStdString(lines.lines[0]);
     QVERIFY2(msg.contains(QString::fromLocal8Bit(std::strerror(error))), qPrintable(msg));
     QVERIFY(!port.deviceOpen());
+    port.flush();
     QCOMPARE(readFile(QString::fromStdString(c.boardPath)),
              QStringLiteral("2\n%1 error: %2\n")
                  .arg(QString(device).replace(u'\n', u'?'),
@@ -515,6 +522,7 @@ void tst_Fenwix::writeFailureReopens()
     port.out(3);
     QVERIFY(!port.deviceOpen());
     QCOMPARE(lines.lines.size(), std::size_t(1));
+    port.flush();
     QVERIFY(readFile(QString::fromStdString(c.boardPath)).contains(QStringLiteral("error: ")));
     dev.failWith.clear();
     port.out(4);
@@ -876,6 +884,81 @@ void tst_Fenwix::traceDeletedWhileInUse()
         QCOMPARE(lines.lines.size(), std::size_t(round));
         QVERIFY(lines.lines.back().find("deleted while in use") != std::string::npos);
         QCOMPARE(readFile(trace).split(u'\n', Qt::SkipEmptyParts).size(), 1);
+    }
+}
+
+void tst_Fenwix::boardFileFollowsTheDevice_data()
+{
+    QTest::addColumn<int>("calls");
+    QTest::addColumn<QList<int>>("failing");   // calls (0-based) whose port write fails
+    QTest::addColumn<QStringList>("statuses"); // each status the file shows, in order
+    QTest::newRow("burst") << 5000 << QList<int>{} << QStringList{"ok"};
+    // A status change is never coalesced away, however quick the calls.
+    QTest::newRow("ok, error, ok") << 3000 << QList<int>{1500} << QStringList{"ok", "error", "ok"};
+    QTest::newRow("error at the start") << 3000 << QList<int>{0} << QStringList{"error", "ok"};
+}
+
+void tst_Fenwix::boardFileFollowsTheDevice()
+{
+    QFETCH(int, calls);
+    QFETCH(QList<int>, failing);
+    QFETCH(QStringList, statuses);
+    FakeDevice dev;
+    Config c = ppdevConfig(QTest::currentDataTag());
+    std::mutex mutex;
+    std::vector<std::string> written;
+    c.boardWritten = [&](const std::string& contents) {
+        std::lock_guard lock(mutex);
+        written.push_back(contents);
+    };
+    Port port(c, dev.ops(), Reporter{});
+    for (int i = 0; i < calls; ++i) {
+        if (failing.contains(i))
+            dev.failWith[PPWDATA] = EIO;
+        port.out(static_cast<std::int16_t>(i & 0xFF));
+        dev.failWith.clear();
+    }
+    // The file catches up by itself, without another call.
+    const QString last = QStringLiteral("%1\n/dev/parport9 ok\n").arg((calls - 1) & 0xFF);
+    QTRY_COMPARE_WITH_TIMEOUT(readFile(QString::fromStdString(c.boardPath)), last, 2000);
+    port.flush();
+    std::lock_guard lock(mutex);
+    QStringList seen;
+    for (const std::string& contents : written) {
+        const QString status =
+            QString::fromStdString(contents).contains(QStringLiteral(" error: ")) ? "error" : "ok";
+        if (seen.isEmpty() || seen.back() != status)
+            seen << status;
+    }
+    QCOMPARE(seen, statuses);
+    QVERIFY2(int(written.size()) < calls / 10, // gathered, not one file per call
+             qPrintable(QString::number(written.size())));
+}
+
+void tst_Fenwix::traceWholeAndOrderedFromThreads()
+{
+    Config c = ppdevConfig("threadboard");
+    c.tracePath = m_tmp.filePath(QStringLiteral("threadtrace")).toStdString();
+    FakeDevice dev;
+    {
+        Port port(c, dev.ops(), Reporter{});
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 4; ++t)
+            threads.emplace_back([&port, t] {
+                for (int i = 0; i < 500; ++i)
+                    port.out(static_cast<std::int16_t>(t * 1000 + i));
+            });
+        for (std::thread& t : threads)
+            t.join();
+    }
+    // Every call's line, whole, and each thread's in its own call order.
+    const QStringList lines =
+        readFile(QString::fromStdString(c.tracePath)).split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 2000);
+    std::map<int, int> next;
+    for (const QString& line : lines) {
+        const int value = line.section(u' ', 1).toInt();
+        QCOMPARE(value % 1000, next[value / 1000]++);
     }
 }
 
