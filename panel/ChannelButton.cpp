@@ -1,6 +1,9 @@
 #include "panel/ChannelButton.h"
 
-#include <QPainter>
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QStyleOptionButton>
+#include <QStylePainter>
 
 namespace panel
 {
@@ -15,25 +18,65 @@ const QColor LampOutline(96, 48, 0);
 constexpr int LampHeight = 3;
 constexpr int LampMargin = 4;
 
+// What assistive technology sees: a push button that is checkable and
+// checked while lit. Pressing it is a click, as for any button.
+class AccessibleChannelButton : public QAccessibleWidget
+{
+  public:
+    explicit AccessibleChannelButton(ChannelButton* button)
+        : QAccessibleWidget(button, QAccessible::Button)
+    {
+        addControllingSignal(QLatin1String("clicked(bool)"));
+    }
+    ChannelButton* button() const { return static_cast<ChannelButton*>(widget()); }
+    QString text(QAccessible::Text t) const override
+    {
+        return t == QAccessible::Name ? button()->text() : QAccessibleWidget::text(t);
+    }
+    QAccessible::State state() const override
+    {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.checkable = true;
+        s.checked = button()->isLit();
+        return s;
+    }
+    QStringList actionNames() const override { return {pressAction()}; }
+    void doAction(const QString& action) override
+    {
+        if (action == pressAction())
+            button()->click();
+    }
+    QStringList keyBindingsForAction(const QString&) const override { return {}; }
+};
+
+QAccessibleInterface* accessibleFactory(const QString& className, QObject* object)
+{
+    if (className == QLatin1String("panel::ChannelButton") && object && object->isWidgetType())
+        return new AccessibleChannelButton(static_cast<ChannelButton*>(object));
+    return nullptr;
+}
+
 } // namespace
 
 ChannelButton::ChannelButton(const QString& caption, QWidget* parent) : QPushButton(caption, parent)
 {
-    setCheckable(true);
+    static const bool installed = [] {
+        QAccessible::installFactory(accessibleFactory);
+        return true;
+    }();
+    (void)installed;
 }
 
 void ChannelButton::setLit(bool lit)
 {
-    if (lit == isChecked())
+    if (lit == m_lit)
         return;
-    setChecked(lit);
-    // Unlit, the button takes the window's colours again.
-    QPalette pal;
-    if (lit) {
-        pal.setColor(QPalette::Button, LitFill);
-        pal.setColor(QPalette::ButtonText, LitText);
-    }
-    setPalette(pal);
+    m_lit = lit;
+    update();
+    QAccessible::State changed;
+    changed.checked = true;
+    QAccessibleStateChangeEvent event(this, changed);
+    QAccessible::updateAccessibility(&event);
 }
 
 QRect ChannelButton::lampRect() const
@@ -41,12 +84,26 @@ QRect ChannelButton::lampRect() const
     return {LampMargin, height() - LampMargin - LampHeight, width() - 2 * LampMargin, LampHeight};
 }
 
-void ChannelButton::paintEvent(QPaintEvent* event)
+void ChannelButton::paintEvent(QPaintEvent*)
 {
-    QPushButton::paintEvent(event);
-    if (!isLit())
+    // The lit colours go to the paint only, not to the widget's palette,
+    // which would cost every switch a style pass.
+    QStylePainter painter(this);
+    QStyleOptionButton option;
+    initStyleOption(&option);
+    if (m_lit) {
+        // One palette, kept: the style caches what it draws by the palette.
+        if (m_litBase != palette().cacheKey()) {
+            m_litBase = palette().cacheKey();
+            m_litPalette = palette();
+            m_litPalette.setColor(QPalette::Button, LitFill);
+            m_litPalette.setColor(QPalette::ButtonText, LitText);
+        }
+        option.palette = m_litPalette;
+    }
+    painter.drawControl(QStyle::CE_PushButton, option);
+    if (!m_lit)
         return;
-    QPainter painter(this);
     painter.setPen(LampOutline);
     painter.setBrush(LitFill.lighter(115));
     painter.drawRect(lampRect().adjusted(0, 0, -1, -1));

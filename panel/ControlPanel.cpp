@@ -5,11 +5,11 @@
 #include "panel/ClockText.h"
 
 #include <QCloseEvent>
-#include <QResizeEvent>
 #include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QResizeEvent>
 
 namespace panel
 {

@@ -197,6 +197,9 @@ Port::~Port()
 
 void Port::reportOnce(std::string& last, const std::string& line)
 {
+    // Callers and the writer thread both report; this lock is never held
+    // while waiting for anything else.
+    std::lock_guard report(m_reportMutex);
     if (line == last)
         return;
     last = line;
@@ -300,6 +303,7 @@ void Port::writeDevice(std::uint8_t byte)
     }
     if (err == 0 && !m_lastDeviceProblem.empty()) {
         m_lastDeviceProblem.clear();
+        std::lock_guard report(m_reportMutex);
         if (m_report)
             m_report("FENWIX: " + m_config.device + ": writing again");
     }
@@ -315,11 +319,8 @@ void Port::setDeviceStatus(int err)
     m_status = m_config.device + (err ? " error: " + errorText(err) : std::string(" ok"));
 }
 
-void Port::traceProblem(const std::string& what, bool fromWriter)
+void Port::traceProblem(const std::string& what)
 {
-    std::unique_lock report(m_mutex, std::defer_lock);
-    if (fromWriter)
-        report.lock();
     reportOnce(m_lastTraceProblem, "FENWIX: trace file " + m_config.tracePath + ": " + what);
 }
 
@@ -331,13 +332,13 @@ int Port::traceLine(std::int16_t value, char* line, std::size_t size)
                          now.tv_nsec / 1000L, static_cast<int>(value));
 }
 
-void Port::appendTrace(const char* data, std::size_t size, bool fromWriter)
+void Port::appendTrace(const char* data, std::size_t size)
 {
     // A trace file deleted while in use is started again, and said so.
     struct stat st {
     };
     if (m_traceFd >= 0 && ::fstat(m_traceFd, &st) == 0 && st.st_nlink == 0) {
-        traceProblem("deleted while in use; starting it again", fromWriter);
+        traceProblem("deleted while in use; starting it again");
         ::close(m_traceFd);
         m_traceFd = -1;
     }
@@ -347,12 +348,12 @@ void Port::appendTrace(const char* data, std::size_t size, bool fromWriter)
             ::open(m_config.tracePath.c_str(),
                    O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
         if (fd < 0) {
-            traceProblem(errorText(errno) + "; no trace is kept", fromWriter);
+            traceProblem(errorText(errno) + "; no trace is kept");
             return;
         }
         if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
             ::close(fd);
-            traceProblem("not a regular file; no trace is kept", fromWriter);
+            traceProblem("not a regular file; no trace is kept");
             return;
         }
         m_traceFd = fd;
@@ -360,7 +361,7 @@ void Port::appendTrace(const char* data, std::size_t size, bool fromWriter)
     // One write of whole lines on the O_APPEND descriptor keeps lines whole,
     // whatever other processes append.
     if (::write(m_traceFd, data, size) != static_cast<ssize_t>(size))
-        traceProblem(errorText(errno) + "; trace lines are missing", fromWriter);
+        traceProblem(errorText(errno) + "; trace lines are missing");
     else
         m_lastTraceProblem.clear(); // a later loss is reported again
 }
@@ -517,12 +518,11 @@ void Port::boardWriterLoop()
         m_boardDone.notify_all(); // room in the trace buffer again
         lock.unlock();
         if (traced > 0)
-            appendTrace(m_traceOut.data(), traced, true);
+            appendTrace(m_traceOut.data(), traced);
         for (const auto& [value, status] : states) {
             std::string problem = boardPlaceProblem();
             if (problem.empty())
                 problem = replaceBoard(value, status);
-            std::lock_guard report(m_mutex);
             reportBoard(std::move(problem));
         }
         lock.lock();
@@ -547,7 +547,7 @@ void Port::out(std::int16_t value)
         // The file is the output here: trace and board are written before the
         // call returns.
         if (tracing)
-            appendTrace(line, static_cast<std::size_t>(lineSize), false);
+            appendTrace(line, static_cast<std::size_t>(lineSize));
         m_status = "virtual";
         writeVirtualBoard(value);
     } else {

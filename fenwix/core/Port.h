@@ -78,7 +78,7 @@ class Port
     void closeDevice();
     void writeDevice(std::uint8_t byte);
     static int traceLine(std::int16_t value, char* line, std::size_t size);
-    void appendTrace(const char* data, std::size_t size, bool fromWriter);
+    void appendTrace(const char* data, std::size_t size);
     void setDeviceStatus(int err);
     void writeVirtualBoard(std::int16_t value);
     void queueBoard(std::int16_t value, const char* line, std::size_t lineSize);
@@ -88,11 +88,12 @@ class Port
     std::string holdVirtualBoard();
     std::string replaceBoard(int value, const std::string& status);
     void reportBoard(std::string problem);
-    void traceProblem(const std::string& what, bool fromWriter);
+    void traceProblem(const std::string& what);
     // Prints each distinct problem of one source once, until it is cured.
     void reportOnce(std::string& last, const std::string& line);
 
-    std::mutex m_mutex;
+    std::mutex m_mutex;       // one call at a time
+    std::mutex m_reportMutex; // one report at a time, from callers or the writer
     Config m_config;
     DeviceOps m_ops;
     Reporter m_report;
