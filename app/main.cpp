@@ -1,13 +1,86 @@
 #include "channels/PortOutput.h"
 #include "panel/ControlPanel.h"
+#include "remote/CommandLine.h"
+#include "remote/PanelBus.h"
+#include "remote/ScheduleStore.h"
 
+#include <cstdio>
+#include <memory>
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusInterface>
 #include <QMessageBox>
+
+namespace
+{
+
+void say(const QString& line)
+{
+    std::fprintf(stderr, "pc-automation: %s\n", qPrintable(line));
+    std::fflush(stderr);
+}
+
+// Takes the panel's name on the session bus. Returns false when another panel
+// of this session has it: that one is raised instead.
+bool claimBus(QDBusConnection& bus, bool& remoteOn)
+{
+    const QString name = QString::fromLatin1(remote::ServiceName);
+    remoteOn = false;
+    if (!bus.isConnected()) {
+        say(QStringLiteral("no D-Bus session bus (%1); remote control is off")
+                .arg(bus.lastError().message()));
+        return true;
+    }
+    if (bus.registerService(name)) {
+        remoteOn = true;
+        return true;
+    }
+    if (bus.interface()->isServiceRegistered(name)) {
+        QDBusInterface running(name, QString::fromLatin1(remote::ObjectPath),
+                               QString::fromLatin1(remote::InterfaceName), bus);
+        running.call(QStringLiteral("Activate"));
+        return false;
+    }
+    say(QStringLiteral("cannot take the name %1 on the session bus (%2); remote control is off")
+            .arg(name, bus.lastError().message()));
+    return true;
+}
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const remote::Request request = remote::parseCommandLine(arguments);
+    switch (request.kind) {
+    case remote::Request::Kind::Help:
+        std::printf("%s", qPrintable(request.text));
+        return 0;
+    case remote::Request::Kind::Version:
+        std::printf("pc-automation %s\n", PC_AUTOMATION_VERSION);
+        return 0;
+    case remote::Request::Kind::UsageError:
+        say(request.text);
+        return remote::ExitUsage;
+    case remote::Request::Kind::Command: {
+        QCoreApplication app(argc, argv);
+        return remote::runCommand(request);
+    }
+    case remote::Request::Kind::Panel:
+        break;
+    }
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("pc-automation"));
+
+    // One panel per session: a second start hands over to the first.
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    bool remoteOn = false;
+    if (!claimBus(bus, remoteOn))
+        return 0;
 
     channels::PortOutput port;
     port.setFailureHandler([](const QString& report) {
@@ -16,6 +89,24 @@ int main(int argc, char* argv[])
     });
 
     panel::ControlPanel window([&port](std::int16_t value) { port.write(value); });
+
+    std::unique_ptr<remote::ScheduleStore> store;
+    if (request.keepSchedule) {
+        store = std::make_unique<remote::ScheduleStore>(request.scheduleFile, window);
+        store->load(); // the port is not written: entries act at their minute
+        QObject::connect(&app, &QCoreApplication::aboutToQuit, [&store] {
+            if (store->savePending())
+                store->saveNow();
+        });
+    }
+
+    remote::PanelBus panelBus(window);
+    if (remoteOn)
+        bus.registerObject(QString::fromLatin1(remote::ObjectPath),
+                           QString::fromLatin1(remote::InterfaceName), &panelBus,
+                           QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals |
+                               QDBusConnection::ExportAllProperties);
+
     window.show();
     return QApplication::exec();
 }

@@ -276,10 +276,34 @@ void ControlPanel::setClock(std::function<QDateTime()> clock)
     m_clock = std::move(clock);
 }
 
-channels::ChannelContext ControlPanel::channelContext()
+QString ControlPanel::causeName(Cause cause)
+{
+    switch (cause) {
+    case Cause::Click:
+        return QStringLiteral("click");
+    case Cause::Schedule:
+        return QStringLiteral("schedule");
+    case Cause::Loop:
+        return QStringLiteral("loop");
+    case Cause::Remote:
+        return QStringLiteral("dbus");
+    case Cause::Exit:
+        return QStringLiteral("exit");
+    }
+    return {};
+}
+
+void ControlPanel::writePort(std::int16_t value, Cause cause)
+{
+    if (m_write)
+        m_write(value);
+    emit portWritten(value, causeName(cause));
+}
+
+channels::ChannelContext ControlPanel::channelContext(Cause cause)
 {
     return channels::ChannelContext{
-        OutputState, m_write,
+        OutputState, [this, cause](std::int16_t value) { writePort(value, cause); },
         [this](int channel, std::string_view caption) { setCaption(channel, caption); }};
 }
 
@@ -291,17 +315,46 @@ void ControlPanel::setCaption(int channel, std::string_view caption)
     button->setText(text(caption));
     // The look follows the caption shown, not the output byte.
     button->setLit(caption == channels::ChannelTable[static_cast<std::size_t>(channel)].onCaption);
+    emit stateChanged();
 }
 
-void ControlPanel::ToggleChannel(int channel)
+QStringList ControlPanel::captions() const
 {
-    auto ctx = channelContext();
+    QStringList list;
+    for (const ChannelButton* button : m_channelButtons)
+        list << button->text();
+    return list;
+}
+
+void ControlPanel::ToggleChannel(int channel, Cause cause)
+{
+    auto ctx = channelContext(cause);
     channels::ToggleChannel(ctx, channel);
+}
+
+void ControlPanel::SwitchChannelOn(int channel, Cause cause)
+{
+    auto ctx = channelContext(cause);
+    channels::SwitchChannelOn(ctx, channel);
+}
+
+void ControlPanel::SwitchChannelOff(int channel, Cause cause)
+{
+    auto ctx = channelContext(cause);
+    channels::SwitchChannelOff(ctx, channel);
+}
+
+void ControlPanel::AllOff(Cause cause)
+{
+    auto ctx = channelContext(cause);
+    OutputState = 0;
+    writePort(0, cause);
+    channels::RefreshCaptions(ctx);
 }
 
 void ControlPanel::SchedulerTick()
 {
-    auto ctx = channelContext();
+    auto ctx = channelContext(Cause::Schedule);
     automation::SchedulerSeams seams{
         [this](int number) {
             const QLineEdit* edit = field(number);
@@ -330,11 +383,11 @@ void ControlPanel::LoopTest()
 {
     if (m_closing)
         return;
-    auto ctx = channelContext();
+    auto ctx = channelContext(Cause::Loop);
     automation::LoopSeams seams{
         OutputState,
         StopRequested,
-        m_write,
+        [this](std::int16_t value) { writePort(value, Cause::Loop); },
         [this] { automation::StepPause(m_scratch, m_stepPause); },
         [&ctx] { channels::RefreshCaptions(ctx); },
         [] { QCoreApplication::processEvents(QEventLoop::AllEvents); },
@@ -346,14 +399,14 @@ void ControlPanel::LoopTest()
 void ControlPanel::StopLoop()
 {
     automation::StopLoop(OutputState, StopRequested);
+    emit stateChanged();
 }
 
 void ControlPanel::ExitCommand()
 {
     StopRequested = -1;
     m_closing = true; // a running loop test ends before its next step
-    if (m_write)
-        m_write(0);
+    writePort(0, Cause::Exit);
     close();
 }
 

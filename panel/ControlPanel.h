@@ -9,6 +9,7 @@
 #include <functional>
 #include <QDateTime>
 #include <QFont>
+#include <QStringList>
 #include <QTimer>
 #include <QWidget>
 
@@ -50,8 +51,27 @@ class ControlPanel : public QWidget
     QTimer& timer2() { return Timer2; }
     QLineEdit* field(int number) const; // TextN, N = 1 .. automation::FieldCount
 
+    // What made a port write; other programs are told with each write.
+    enum class Cause { Click, Schedule, Loop, Remote, Exit };
+    static QString causeName(Cause cause);
+
+    // For other programs: the channel operations a click or a schedule
+    // entry uses, so the port, OutputState and the captions stay in step.
+    void SwitchChannelOn(int channel, Cause cause);
+    void SwitchChannelOff(int channel, Cause cause);
+    // Writes 0, as exit does, but keeps the window: OutputState and the
+    // captions follow.
+    void AllOff(Cause cause);
+    QStringList captions() const;
+    bool isClosing() const { return m_closing; }
+
+  signals:
+    void portWritten(qint16 value, const QString& cause);
+    // OutputState or a caption may have changed.
+    void stateChanged();
+
   public slots:
-    void ToggleChannel(int channel);
+    void ToggleChannel(int channel, Cause cause = Cause::Click);
     void LoopTest();
     void StopLoop();
     void ExitCommand();
@@ -66,7 +86,8 @@ class ControlPanel : public QWidget
 
   private:
     void buildControls();
-    channels::ChannelContext channelContext();
+    channels::ChannelContext channelContext(Cause cause);
+    void writePort(std::int16_t value, Cause cause);
     void setCaption(int channel, std::string_view caption);
 
     std::int16_t OutputState = 0;
