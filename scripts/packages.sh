@@ -12,7 +12,7 @@ PC_AUTOMATION_PACKAGE_PACKAGES=(file dpkg-dev)
 # The tests: a virtual X display and its tools, a faked clock, time zones,
 # and clang with its sanitizer and fuzzer runtimes.
 PC_AUTOMATION_TEST_PACKAGES=(
-    libx11-dev xvfb xauth xdotool x11-utils faketime tzdata
+    libx11-dev xvfb xauth xdotool x11-utils faketime tzdata dbus-daemon
     clang libclang-rt-14-dev
 )
 

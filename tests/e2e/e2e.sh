@@ -47,7 +47,9 @@ win=
 start_panel() {
     local binary=${1:-$prefix/bin/pc-automation}
     shift || true
+    # A bus address that leads nowhere: each case's panel runs alone.
     env -u LD_LIBRARY_PATH QT_QPA_PLATFORM=xcb FENWIX_LPT1=virtual \
+        DBUS_SESSION_BUS_ADDRESS="unix:path=$work/no-bus" \
         FENWIX_TRACE="$work/trace" FENWIX_BOARD="$work/board" \
         "$@" "$binary" 2>"$work/stderr" &
     panel=$!

@@ -1,0 +1,477 @@
+// The panel's D-Bus interface, command line, single instance and kept
+// schedules, against a real session bus (the test runs under
+// dbus-run-session) and the real program on the virtual board.
+#include "panel/ControlPanel.h"
+#include "remote/PanelBus.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusInterface>
+#include <QDBusMessage>
+#include <QDir>
+#include <QDomDocument>
+#include <QProcess>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace std::chrono_literals;
+
+namespace
+{
+
+QString readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
+struct Result {
+    int exitCode = -1;
+    QString out, err;
+};
+
+// One real panel (or a command of the same program) in a folder of its own.
+struct Program {
+    QTemporaryDir dir;
+    QProcess panel;
+    QMap<QString, QString> env;
+
+    QProcessEnvironment environment() const
+    {
+        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+        e.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        e.insert(QStringLiteral("FENWIX_LPT1"), QStringLiteral("virtual"));
+        e.insert(QStringLiteral("FENWIX_BOARD"), dir.filePath(QStringLiteral("board")));
+        e.insert(QStringLiteral("FENWIX_TRACE"), dir.filePath(QStringLiteral("trace")));
+        e.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
+        for (auto it = env.begin(); it != env.end(); ++it)
+            e.insert(it.key(), it.value());
+        return e;
+    }
+    // Starts the panel and waits until it answers on the bus.
+    bool start(const QStringList& args = {})
+    {
+        panel.setProcessEnvironment(environment());
+        panel.start(QStringLiteral(PANEL_PROGRAM), args);
+        for (int i = 0; i < 200; ++i) {
+            if (QDBusConnection::sessionBus().interface()->isServiceRegistered(
+                    QString::fromLatin1(remote::ServiceName)))
+                return true;
+            if (panel.state() == QProcess::NotRunning)
+                return false;
+            QTest::qWait(50);
+        }
+        return false;
+    }
+    // Ends the panel and waits until its name is free again.
+    void stop()
+    {
+        panel.kill();
+        panel.waitForFinished(10000);
+        for (int i = 0; i < 200 && QDBusConnection::sessionBus().interface()->isServiceRegistered(
+                                       QString::fromLatin1(remote::ServiceName));
+             ++i)
+            QTest::qWait(50);
+    }
+    ~Program() { stop(); }
+
+    Result run(const QStringList& args) const
+    {
+        QProcess p;
+        p.setProcessEnvironment(environment());
+        p.start(QStringLiteral(PANEL_PROGRAM), args);
+        if (!p.waitForFinished(30000))
+            return {};
+        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+                QString::fromLocal8Bit(p.readAllStandardOutput()),
+                QString::fromLocal8Bit(p.readAllStandardError())};
+    }
+    QList<int> writes() const
+    {
+        QList<int> values;
+        for (const QString& line :
+             readFile(dir.filePath(QStringLiteral("trace"))).split(u'\n', Qt::SkipEmptyParts))
+            values << line.section(u' ', 1).toInt();
+        return values;
+    }
+};
+
+QDBusMessage call(const QString& method, const QVariantList& args = {})
+{
+    QDBusMessage m = QDBusMessage::createMethodCall(
+        QString::fromLatin1(remote::ServiceName), QString::fromLatin1(remote::ObjectPath),
+        QString::fromLatin1(remote::InterfaceName), method);
+    m.setArguments(args);
+    return QDBusConnection::sessionBus().call(m);
+}
+
+QVariant busProperty(const QString& name)
+{
+    QDBusMessage m = QDBusMessage::createMethodCall(
+        QString::fromLatin1(remote::ServiceName), QString::fromLatin1(remote::ObjectPath),
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    m << QString::fromLatin1(remote::InterfaceName) << name;
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(m);
+    return reply.arguments().isEmpty()
+               ? QVariant()
+               : reply.arguments().constFirst().value<QDBusVariant>().variant();
+}
+
+// "Method arg arg" as a call.
+QDBusMessage callLine(const QString& line)
+{
+    const QStringList words = line.split(u' ');
+    QVariantList args;
+    for (const QString& w : words.mid(1))
+        args << w.toInt();
+    return call(words[0], args);
+}
+
+// Records the panel's signals on the bus.
+struct Listener : QObject {
+    Q_OBJECT
+
+  public:
+    QStringList writes; // "value cause"
+    int propertyChanges = 0;
+    Listener()
+    {
+        auto bus = QDBusConnection::sessionBus();
+        bus.connect(QString(), QString::fromLatin1(remote::ObjectPath),
+                    QString::fromLatin1(remote::InterfaceName), QStringLiteral("PortWritten"), this,
+                    SLOT(portWritten(qint16, QString)));
+        bus.connect(QString(), QString::fromLatin1(remote::ObjectPath),
+                    QStringLiteral("org.freedesktop.DBus.Properties"),
+                    QStringLiteral("PropertiesChanged"), this, SLOT(changed()));
+    }
+  public slots:
+    void portWritten(qint16 value, const QString& cause)
+    {
+        writes << QStringLiteral("%1 %2").arg(value).arg(cause);
+    }
+    void changed() { ++propertyChanges; }
+};
+
+QString libfaketime()
+{
+    for (const QString& dir :
+         QDir(QStringLiteral("/usr/lib")).entryList({QStringLiteral("*-linux-gnu")}, QDir::Dirs)) {
+        const QString path = QStringLiteral("/usr/lib/%1/faketime/libfaketime.so.1").arg(dir);
+        if (QFile::exists(path))
+            return path;
+    }
+    return {};
+}
+
+} // namespace
+
+class tst_Remote : public QObject
+{
+    Q_OBJECT
+
+  private slots:
+    void initTestCase();
+    void methods_data();
+    void methods();
+    void fields();
+    void scheduleWritesSaySo();
+    void commandLine_data();
+    void commandLine();
+    void onePanelPerSession();
+    void keptSchedule();
+    void badScheduleKeptAside();
+    void noSessionBus();
+    void betweenLoopStepsAndAfterExit();
+    void introspectionMatchesTheXml();
+};
+
+void tst_Remote::initTestCase()
+{
+    QVERIFY2(QDBusConnection::sessionBus().isConnected(), "run under dbus-run-session");
+}
+
+void tst_Remote::methods_data()
+{
+    QTest::addColumn<QStringList>("calls");
+    QTest::addColumn<QList<int>>("writes");
+    QTest::addColumn<QString>("error"); // of the last call, or empty
+    QTest::addColumn<QStringList>("captions");
+    const QStringList bare{"電燈", "收音機", "電鍋", "電扇", "影印機", "販賣機", "自動門", "電視"};
+    QStringList toggled = bare;
+    toggled[3] = QStringLiteral("電扇開");
+    QStringList fiveOn = bare;
+    fiveOn[5] = QStringLiteral("販賣機開");
+    QStringList allOff;
+    for (const QString& name : bare)
+        allOff << name + QStringLiteral("關");
+    QTest::newRow("toggle") << QStringList{"ToggleChannel 3"} << QList<int>{8} << "" << toggled;
+    QTest::newRow("on twice writes once")
+        << QStringList{"SwitchChannelOn 5", "SwitchChannelOn 5"} << QList<int>{32} << "" << fiveOn;
+    QTest::newRow("off when off writes nothing")
+        << QStringList{"SwitchChannelOff 2"} << QList<int>{} << "" << bare;
+    QTest::newRow("all off, the captions in step")
+        << QStringList{"SwitchChannelOn 0", "SwitchChannelOn 5", "AllOff"} << QList<int>{1, 33, 0}
+        << "" << allOff;
+    QTest::newRow("channel 8") << QStringList{"ToggleChannel 8"} << QList<int>{}
+                               << "org.freedesktop.DBus.Error.InvalidArgs" << bare;
+    QTest::newRow("channel -1") << QStringList{"SwitchChannelOn -1"} << QList<int>{}
+                                << "org.freedesktop.DBus.Error.InvalidArgs" << bare;
+}
+
+void tst_Remote::methods()
+{
+    QFETCH(QStringList, calls);
+    QFETCH(QList<int>, writes);
+    QFETCH(QString, error);
+    QFETCH(QStringList, captions);
+    Program p;
+    QVERIFY(p.start());
+    Listener listener;
+    QDBusMessage reply;
+    for (const QString& line : calls)
+        reply = callLine(line);
+    QCOMPARE(reply.type() == QDBusMessage::ErrorMessage ? reply.errorName() : QString(), error);
+    QTRY_COMPARE(p.writes(), writes);
+    QCOMPARE(busProperty(QStringLiteral("OutputState")).toInt(),
+             writes.isEmpty() ? 0 : writes.back());
+    QCOMPARE(busProperty(QStringLiteral("Captions")).toStringList(), captions);
+    // Every write is announced with its cause, and so are the changes.
+    QStringList expected;
+    for (int v : writes)
+        expected << QStringLiteral("%1 dbus").arg(v);
+    QTRY_COMPARE(listener.writes, expected);
+    QTRY_COMPARE(listener.propertyChanges > 0, !writes.isEmpty());
+}
+
+void tst_Remote::fields()
+{
+    Program p;
+    QVERIFY(p.start());
+    QCOMPARE(call("SetField", {9, QStringLiteral("7")}).type(), QDBusMessage::ReplyMessage);
+    QCOMPARE(call("Field", {9}).arguments().value(0).toString(), QStringLiteral("7"));
+    const QString longText(100000, u'5');
+    QCOMPARE(call("SetField", {32, longText}).type(), QDBusMessage::ReplyMessage);
+    QCOMPARE(call("Field", {32}).arguments().value(0).toString(), longText);
+    for (int wrong : {0, 33})
+        QCOMPARE(call("Field", {wrong}).errorName(),
+                 QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"));
+    QVERIFY(p.writes().isEmpty()); // fields alone write nothing
+}
+
+void tst_Remote::scheduleWritesSaySo()
+{
+    // A field set over the bus acts like a typed one, and the write says
+    // what caused it. The clock starts just before 07:30 (libfaketime).
+    const QString faketime = libfaketime();
+    if (faketime.isEmpty())
+        QSKIP("libfaketime is not installed");
+    Program p;
+    p.env = {{"LD_PRELOAD", faketime},
+             {"FAKETIME", "@2026-01-01 07:29:58"},
+             {"TZ", "UTC"},
+             {"ASAN_OPTIONS", qEnvironmentVariable("ASAN_OPTIONS") + ":verify_asan_link_order=0"}};
+    QVERIFY(p.start());
+    Listener listener;
+    call("SetField", {21, QStringLiteral("7")});
+    call("SetField", {22, QStringLiteral("30")});
+    QTRY_COMPARE_WITH_TIMEOUT(listener.writes, QStringList{"128 schedule"}, 10000);
+    QCOMPARE(p.writes(), QList<int>{128});
+}
+
+void tst_Remote::commandLine_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<bool>("panelRuns");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("says"); // on stdout (status 0) or stderr
+    QTest::addColumn<QList<int>>("writes");
+    QTest::newRow("--on") << QStringList{"--on", "2"} << true << 0 << "" << QList<int>{4};
+    QTest::newRow("--toggle") << QStringList{"--toggle", "7"} << true << 0 << "" << QList<int>{128};
+    QTest::newRow("--off when off") << QStringList{"--off", "1"} << true << 0 << "" << QList<int>{};
+    QTest::newRow("--all-off") << QStringList{"--all-off"} << true << 0 << "" << QList<int>{0};
+    QTest::newRow("--state") << QStringList{"--state"} << true << 0
+                             << "OutputState=0\nBIT0=off\nBIT1=off" << QList<int>{};
+    QTest::newRow("channel 8") << QStringList{"--on", "8"} << true << 64 << "0 to 7"
+                               << QList<int>{};
+    QTest::newRow("not a number") << QStringList{"--off", "x"} << true << 64 << "0 to 7"
+                                  << QList<int>{};
+    QTest::newRow("two commands") << QStringList{"--on", "1", "--off", "2"} << true << 64
+                                  << "one command at a time" << QList<int>{};
+    QTest::newRow("unknown option")
+        << QStringList{"--bogus"} << true << 64 << "bogus" << QList<int>{};
+    QTest::newRow("--help") << QStringList{"--help"} << false << 0 << "--keep-schedule"
+                            << QList<int>{};
+    QTest::newRow("--version") << QStringList{"--version"} << false << 0 << "pc-automation 1."
+                               << QList<int>{};
+    QTest::newRow("no panel") << QStringList{"--on", "2"} << false << 69 << "no panel is running"
+                              << QList<int>{};
+}
+
+void tst_Remote::commandLine()
+{
+    QFETCH(QStringList, args);
+    QFETCH(bool, panelRuns);
+    QFETCH(int, exitCode);
+    QFETCH(QString, says);
+    QFETCH(QList<int>, writes);
+    Program p;
+    if (panelRuns)
+        QVERIFY(p.start());
+    const Result r = p.run(args);
+    QCOMPARE(r.exitCode, exitCode);
+    QVERIFY2((exitCode == 0 ? r.out : r.err).contains(says), qPrintable(r.out + r.err));
+    if (exitCode != 0) // one clear line
+        QCOMPARE(r.err.count(u'\n'), 1);
+    if (panelRuns)
+        QTRY_COMPARE(p.writes(), writes);
+}
+
+void tst_Remote::onePanelPerSession()
+{
+    Program first;
+    QVERIFY(first.start());
+    const Result second = first.run({});
+    QCOMPARE(second.exitCode, 0); // handed over to the first, which raised itself
+    QCOMPARE(first.panel.state(), QProcess::Running);
+    QVERIFY(call("ToggleChannel", {1}).type() == QDBusMessage::ReplyMessage);
+    QTRY_COMPARE(first.writes(), QList<int>{2});
+}
+
+void tst_Remote::keptSchedule()
+{
+    Program p;
+    const QString file = p.dir.filePath(QStringLiteral("kept/schedule.conf"));
+    QVERIFY(p.start({"--keep-schedule=" + file}));
+    call("SetField", {1, QStringLiteral("7")});
+    call("SetField", {30, QStringLiteral(" 45 ")});
+    // Saved within a second, with no need to close the panel.
+    QTRY_VERIFY_WITH_TIMEOUT(readFile(file).contains(QStringLiteral("\" 45 \"")), 1500);
+    p.stop();
+    QVERIFY(p.start({"--keep-schedule=" + file}));
+    QCOMPARE(call("Field", {1}).arguments().value(0).toString(), QStringLiteral("7"));
+    QCOMPARE(call("Field", {30}).arguments().value(0).toString(), QStringLiteral(" 45 "));
+    QCOMPARE(call("Field", {2}).arguments().value(0).toString(), QString());
+    QVERIFY(p.writes().isEmpty()); // the port is not written at start
+    p.stop();
+    // Without the option the fields start empty, as always.
+    QVERIFY(p.start());
+    QCOMPARE(call("Field", {1}).arguments().value(0).toString(), QString());
+}
+
+void tst_Remote::badScheduleKeptAside()
+{
+    Program p;
+    const QString file = p.dir.filePath(QStringLiteral("schedule.conf"));
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("{ \"version\": 1, \"fields\": { \"1\": \"7\"");
+    f.close();
+    QVERIFY(p.start({"--keep-schedule=" + file}));
+    QCOMPARE(call("Field", {1}).arguments().value(0).toString(), QString());
+    QCOMPARE(readFile(file + QStringLiteral(".bad")),
+             QStringLiteral("{ \"version\": 1, \"fields\": { \"1\": \"7\""));
+    p.stop();
+    const QString err = QString::fromLocal8Bit(p.panel.readAllStandardError());
+    QVERIFY2(err.contains(QStringLiteral("schedule file %1").arg(file)) &&
+                 err.contains(QStringLiteral(".bad")),
+             qPrintable(err));
+}
+
+void tst_Remote::noSessionBus()
+{
+    // The panel runs alone and says so once; commands have no panel to ask.
+    Program p;
+    p.env = {{"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + p.dir.filePath(QStringLiteral("no-bus"))}};
+    p.panel.setProcessEnvironment(p.environment());
+    p.panel.start(QStringLiteral(PANEL_PROGRAM), {});
+    QVERIFY(p.panel.waitForStarted());
+    QTest::qWait(1000);
+    QCOMPARE(p.panel.state(), QProcess::Running);
+    QCOMPARE(p.run({"--state"}).exitCode, 69);
+    p.panel.kill();
+    p.panel.waitForFinished();
+    const QString err = QString::fromLocal8Bit(p.panel.readAllStandardError());
+    QCOMPARE(err.count(QStringLiteral("remote control is off")), 1);
+}
+
+void tst_Remote::betweenLoopStepsAndAfterExit()
+{
+    // In the panel itself: a call during a loop test acts between two steps,
+    // like a click, and the next step overwrites it; after exit has begun,
+    // calls write nothing.
+    std::vector<int> writes;
+    QStringList causes;
+    std::unique_ptr<remote::PanelBus> bus;
+    panel::ControlPanel window([&](std::int16_t v) {
+        writes.push_back(v);
+        if (writes.size() == 2)
+            QTimer::singleShot(0, bus.get(), [&bus] { bus->ToggleChannel(5); });
+        if (writes.size() == 4)
+            QTimer::singleShot(0, &window, [&window] {
+                QTest::mouseClick(window.findChild<QPushButton*>("STOP"), Qt::LeftButton);
+            });
+    });
+    bus = std::make_unique<remote::PanelBus>(window);
+    connect(bus.get(), &remote::PanelBus::PortWritten, this,
+            [&causes](qint16, const QString& cause) { causes << cause; });
+    window.setStepPause(1ms);
+    window.show();
+    QTest::mouseClick(window.findChild<QPushButton*>("LOOP"), Qt::LeftButton);
+    QCOMPARE(writes, (std::vector<int>{1, 2, 0x22, 4, 8, 16, 32, 64, 128}));
+    QCOMPARE(causes.mid(0, 3), (QStringList{"loop", "loop", "dbus"}));
+    QTest::mouseClick(window.findChild<QPushButton*>("exit"), Qt::LeftButton);
+    bus->ToggleChannel(1);
+    bus->AllOff();
+    QCOMPARE(writes.back(), 0);
+    QCOMPARE(causes.back(), QStringLiteral("exit"));
+    QCOMPARE(writes.size(), std::size_t(10));
+}
+
+void tst_Remote::introspectionMatchesTheXml()
+{
+    // The file installed for other programs describes what the panel offers.
+    Program p;
+    QVERIFY(p.start());
+    QDBusMessage m = QDBusMessage::createMethodCall(
+        QString::fromLatin1(remote::ServiceName), QString::fromLatin1(remote::ObjectPath),
+        QStringLiteral("org.freedesktop.DBus.Introspectable"), QStringLiteral("Introspect"));
+    const QString live = QDBusConnection::sessionBus().call(m).arguments().value(0).toString();
+    auto describe = [](const QString& xml) {
+        QDomDocument doc;
+        doc.setContent(xml);
+        QStringList members;
+        for (QDomElement iface =
+                 doc.documentElement().firstChildElement(QStringLiteral("interface"));
+             !iface.isNull(); iface = iface.nextSiblingElement(QStringLiteral("interface"))) {
+            if (iface.attribute(QStringLiteral("name")) != QLatin1String(remote::InterfaceName))
+                continue;
+            for (QDomElement e = iface.firstChildElement(); !e.isNull();
+                 e = e.nextSiblingElement()) {
+                QString line = e.tagName() + u' ' + e.attribute(QStringLiteral("name")) + u' ' +
+                               e.attribute(QStringLiteral("type")) + u' ' +
+                               e.attribute(QStringLiteral("access"));
+                // Inputs, then outputs, each in order; a signal's have no direction.
+                QString ins, outs;
+                for (QDomElement a = e.firstChildElement(QStringLiteral("arg")); !a.isNull();
+                     a = a.nextSiblingElement(QStringLiteral("arg"))) {
+                    const bool out =
+                        e.tagName() != QLatin1String("method") ||
+                        a.attribute(QStringLiteral("direction")) == QLatin1String("out");
+                    (out ? outs : ins) += a.attribute(QStringLiteral("type")) + u' ';
+                }
+                line += QStringLiteral(" in:%1out:%2").arg(ins, outs);
+                members << line;
+            }
+        }
+        members.sort();
+        return members;
+    };
+    const QStringList fromFile = describe(readFile(QStringLiteral(INTERFACE_XML)));
+    QVERIFY(fromFile.size() >= 10);
+    QCOMPARE(describe(live), fromFile);
+}
+
+QTEST_MAIN(tst_Remote)
+#include "tst_remote.moc"
