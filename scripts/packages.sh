@@ -4,7 +4,7 @@
 # Building and running the panel, the viewer and the port library.
 PC_AUTOMATION_BUILD_PACKAGES=(
     build-essential cmake pkg-config
-    qt6-base-dev libgl-dev
+    qt6-base-dev libgl-dev libmosquitto-dev
     fonts-noto-cjk fonts-arphic-ukai
 )
 # Building the Debian package.
@@ -12,7 +12,7 @@ PC_AUTOMATION_PACKAGE_PACKAGES=(file dpkg-dev)
 # The tests: a virtual X display and its tools, a faked clock, time zones,
 # and clang with its sanitizer and fuzzer runtimes.
 PC_AUTOMATION_TEST_PACKAGES=(
-    libx11-dev xvfb xauth xdotool x11-utils faketime tzdata dbus-daemon
+    libx11-dev xvfb xauth xdotool x11-utils faketime tzdata dbus-daemon mosquitto
     clang libclang-rt-14-dev
 )
 

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// pc-automation-mqtt's settings: the command line over an optional
+// ~/.config/pc-automation/mqtt.conf with the same keys (key=value lines).
+namespace mqtt
+{
+
+struct Settings {
+    QString host = QStringLiteral("localhost");
+    int port = 1883;
+    QString clientId; // default: pc-automation-<hostname>
+    QString user;
+    QString passwordFile; // the password is read from this file
+    QString caFile;       // TLS when set
+    QString prefix;       // default: pc-automation/<hostname>
+    QString discoveryPrefix = QStringLiteral("homeassistant");
+    bool removeDiscovery = false;
+};
+
+struct ParsedSettings {
+    enum class Kind { Run, Help, Version, UsageError };
+    Kind kind = Kind::Run;
+    Settings settings;
+    QString text; // the help text, or what is wrong
+};
+
+QString defaultConfigPath();
+
+// arguments: the program's name, then its arguments. configPath: the file of
+// defaults (it may be missing).
+ParsedSettings parseSettings(const QStringList& arguments, const QString& configPath);
+
+} // namespace mqtt

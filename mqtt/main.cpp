@@ -1,0 +1,68 @@
+#include "mqtt/Bridge.h"
+#include "mqtt/Settings.h"
+
+#include <csignal>
+#include <cstdio>
+#include <mosquitto.h>
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace
+{
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const char byte = 1;
+    (void)!::write(signalPipe[1], &byte, 1);
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("pc-automation-mqtt"));
+    const mqtt::ParsedSettings parsed =
+        mqtt::parseSettings(QCoreApplication::arguments(), mqtt::defaultConfigPath());
+    switch (parsed.kind) {
+    case mqtt::ParsedSettings::Kind::Help:
+        std::printf("%s", qPrintable(parsed.text));
+        return 0;
+    case mqtt::ParsedSettings::Kind::Version:
+        std::printf("pc-automation-mqtt %s\n", PC_AUTOMATION_VERSION);
+        return 0;
+    case mqtt::ParsedSettings::Kind::UsageError:
+        std::fprintf(stderr, "pc-automation-mqtt: %s (see --help)\n", qPrintable(parsed.text));
+        return 64;
+    case mqtt::ParsedSettings::Kind::Run:
+        break;
+    }
+
+    mosquitto_lib_init();
+    int status = 0;
+    {
+        mqtt::Bridge bridge(parsed.settings);
+        if (parsed.settings.removeDiscovery) {
+            status = bridge.removeDiscovery();
+        } else if (const QString problem = bridge.start(); !problem.isEmpty()) {
+            std::fprintf(stderr, "pc-automation-mqtt: %s\n", qPrintable(problem));
+            status = 69;
+        } else {
+            // SIGTERM (systemd) and SIGINT end it cleanly: offline is said, not willed.
+            if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) == 0) {
+                std::signal(SIGTERM, onSignal);
+                std::signal(SIGINT, onSignal);
+            }
+            QSocketNotifier notifier(signalPipe[0], QSocketNotifier::Read);
+            QObject::connect(&notifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
+            status = QCoreApplication::exec();
+            bridge.stop();
+        }
+    }
+    mosquitto_lib_cleanup();
+    return status;
+}

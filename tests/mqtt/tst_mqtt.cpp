@@ -1,0 +1,346 @@
+// pc-automation-mqtt against a real broker (mosquitto on 127.0.0.1, started
+// here on a free port) and a panel on a real session bus (the test runs
+// under dbus-run-session): the panel lives in this process, so it can be
+// clicked, and a libmosquitto client here is the home-automation side.
+#include "channels/ChannelTable.h"
+#include "panel/ControlPanel.h"
+#include "remote/PanelBus.h"
+
+#include <mosquitto.h>
+#include <mutex>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QPushButton>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace
+{
+
+constexpr int Bound = 15000; // ms: reconnecting waits up to a few seconds
+
+// The home-automation side: everything published under the test's topics.
+struct Peer {
+    mosquitto* client = nullptr;
+    std::mutex mutex;
+    QMap<QString, QByteArray> last; // topic -> latest payload
+    QStringList seen;               // "topic payload", in order
+
+    explicit Peer(int port)
+    {
+        client = mosquitto_new(nullptr, true, this);
+        mosquitto_message_callback_set(
+            client, [](mosquitto*, void* self, const mosquitto_message* m) {
+                auto* peer = static_cast<Peer*>(self);
+                const QString topic = QString::fromUtf8(m->topic);
+                const QByteArray payload(static_cast<const char*>(m->payload), m->payloadlen);
+                std::lock_guard lock(peer->mutex);
+                peer->last[topic] = payload;
+                peer->seen << topic + u' ' + QString::fromUtf8(payload);
+            });
+        mosquitto_connect_callback_set(client, [](mosquitto* c, void*, int) {
+            mosquitto_subscribe(c, nullptr, "test/#", 1);
+            mosquitto_subscribe(c, nullptr, "ha/#", 1);
+        });
+        mosquitto_reconnect_delay_set(client, 1, 2, false);
+        mosquitto_connect_async(client, "127.0.0.1", port, 10);
+        mosquitto_loop_start(client);
+    }
+    ~Peer()
+    {
+        mosquitto_disconnect(client);
+        mosquitto_loop_stop(client, true);
+        mosquitto_destroy(client);
+    }
+    QByteArray value(const QString& topic)
+    {
+        std::lock_guard lock(mutex);
+        return last.value(topic, QByteArrayLiteral("<none>"));
+    }
+    int count(const QString& prefix)
+    {
+        std::lock_guard lock(mutex);
+        int n = 0;
+        for (auto it = last.begin(); it != last.end(); ++it)
+            n += it.key().startsWith(prefix) && !it.value().isEmpty();
+        return n;
+    }
+    void send(const QString& topic, const QByteArray& payload)
+    {
+        mosquitto_publish(client, nullptr, topic.toUtf8().constData(), int(payload.size()),
+                          payload.constData(), 1, false);
+    }
+};
+
+// The panel as the program runs it: the window, with its bus name and object.
+struct LocalPanel {
+    std::vector<int> writes;
+    panel::ControlPanel window{[this](std::int16_t v) { writes.push_back(v); }};
+    remote::PanelBus bus{window};
+
+    bool up()
+    {
+        auto c = QDBusConnection::sessionBus();
+        return c.registerService(QString::fromLatin1(remote::ServiceName)) &&
+               c.registerObject(QString::fromLatin1(remote::ObjectPath),
+                                QString::fromLatin1(remote::InterfaceName), &bus,
+                                QDBusConnection::ExportAllSlots |
+                                    QDBusConnection::ExportAllSignals |
+                                    QDBusConnection::ExportAllProperties);
+    }
+    void down()
+    {
+        auto c = QDBusConnection::sessionBus();
+        c.unregisterObject(QString::fromLatin1(remote::ObjectPath));
+        c.unregisterService(QString::fromLatin1(remote::ServiceName));
+    }
+    ~LocalPanel() { down(); }
+};
+
+int freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+QString appliance(int channel)
+{
+    const auto name = channels::ChannelTable[std::size_t(channel)].initialCaption;
+    return QString::fromUtf8(name.data(), qsizetype(name.size()));
+}
+
+} // namespace
+
+class tst_Mqtt : public QObject
+{
+    Q_OBJECT
+
+  private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void discovery();
+    void commands_data();
+    void commands();
+    void clickReachesTheStateTopic();
+    void lastWillWhenKilled();
+    void brokerRestarted();
+    void panelGoesAndComesBack();
+    void removeDiscovery();
+
+  private:
+    void startBroker();
+    void startBridge(const QStringList& extra = {});
+    QString bridgeLog()
+    {
+        return m_bridgeLog += QString::fromLocal8Bit(m_bridge.readAllStandardError());
+    }
+
+    QTemporaryDir m_dir;
+    int m_port = 0;
+    QProcess m_broker;
+    QProcess m_bridge;
+    QString m_bridgeLog;
+    std::unique_ptr<LocalPanel> m_panel;
+    std::unique_ptr<Peer> m_peer;
+};
+
+void tst_Mqtt::initTestCase()
+{
+    QVERIFY2(QDBusConnection::sessionBus().isConnected(), "run under dbus-run-session");
+    mosquitto_lib_init();
+}
+
+void tst_Mqtt::startBroker()
+{
+    const QString conf = m_dir.filePath(QStringLiteral("mosquitto.conf"));
+    QFile f(conf);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\npersistence false\n")
+                .arg(m_port)
+                .toUtf8());
+    f.close();
+    m_broker.start(QStringLiteral("mosquitto"), {QStringLiteral("-c"), conf});
+    QVERIFY(m_broker.waitForStarted());
+    QTcpSocket probe;
+    QTRY_VERIFY_WITH_TIMEOUT((probe.abort(),
+                              probe.connectToHost(QHostAddress::LocalHost, quint16(m_port)),
+                              probe.waitForConnected(200)),
+                             Bound);
+}
+
+void tst_Mqtt::startBridge(const QStringList& extra)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir.filePath(QStringLiteral("config")));
+    m_bridge.setProcessEnvironment(env);
+    m_bridge.start(QStringLiteral(BRIDGE_PROGRAM),
+                   QStringList{"--host", "127.0.0.1", "--port", QString::number(m_port), "--prefix",
+                               "test/pc", "--discovery-prefix", "ha"} +
+                       extra);
+    QVERIFY(m_bridge.waitForStarted());
+}
+
+void tst_Mqtt::init()
+{
+    m_port = freePort();
+    m_bridgeLog.clear();
+    startBroker();
+    m_panel = std::make_unique<LocalPanel>();
+    QVERIFY(m_panel->up());
+    m_peer = std::make_unique<Peer>(m_port);
+    startBridge();
+    QTRY_COMPARE_WITH_TIMEOUT(m_peer->value("test/pc/availability"), QByteArray("online"), Bound);
+    QTRY_COMPARE_WITH_TIMEOUT(m_peer->value("test/pc/channel/7/state"), QByteArray("OFF"), Bound);
+}
+
+void tst_Mqtt::cleanup()
+{
+    for (QProcess* p : {&m_bridge, &m_broker}) {
+        p->kill();
+        p->waitForFinished(10000);
+    }
+    m_peer.reset();
+    m_panel.reset();
+}
+
+void tst_Mqtt::discovery()
+{
+    // One device, eight switches named after the appliances: what Home
+    // Assistant needs, with nothing typed on its side.
+    QTRY_COMPARE_WITH_TIMEOUT(m_peer->count(QStringLiteral("ha/switch/")), 8, Bound);
+    QSet<QString> ids;
+    QString device;
+    std::lock_guard lock(m_peer->mutex);
+    for (auto it = m_peer->last.begin(); it != m_peer->last.end(); ++it) {
+        if (!it.key().startsWith(QLatin1String("ha/switch/")))
+            continue;
+        const QJsonObject c = QJsonDocument::fromJson(it.value()).object();
+        const int ch = it.key().section(u'/', 3, 3).mid(2).toInt();
+        QVERIFY(it.key().endsWith(QStringLiteral("/ch%1/config").arg(ch)));
+        QCOMPARE(c.value("name").toString(), appliance(ch));
+        QCOMPARE(c.value("command_topic").toString(),
+                 QStringLiteral("test/pc/channel/%1/set").arg(ch));
+        QCOMPARE(c.value("state_topic").toString(),
+                 QStringLiteral("test/pc/channel/%1/state").arg(ch));
+        QCOMPARE(c.value("availability_topic").toString(), QStringLiteral("test/pc/availability"));
+        QCOMPARE(c.value("payload_on").toString(), QStringLiteral("ON"));
+        QCOMPARE(c.value("payload_not_available").toString(), QStringLiteral("offline"));
+        const QJsonObject d = c.value("device").toObject();
+        QCOMPARE(d.value("name").toString(), QStringLiteral("PC自動化控制"));
+        const QString id = d.value("identifiers").toArray().at(0).toString();
+        QVERIFY(!id.isEmpty() && (device.isEmpty() || id == device));
+        device = id;
+        QCOMPARE(c.value("origin").toObject().value("name").toString(),
+                 QStringLiteral("pc-automation-mqtt"));
+        ids.insert(c.value("unique_id").toString());
+    }
+    QCOMPARE(ids.size(), 8);
+}
+
+void tst_Mqtt::commands_data()
+{
+    QTest::addColumn<QString>("topic");
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<QList<int>>("writes");
+    QTest::addColumn<QString>("logged"); // empty: nothing said
+    QTest::newRow("ON") << "test/pc/channel/3/set" << QByteArray("ON") << QList<int>{8} << "";
+    QTest::newRow("TOGGLE") << "test/pc/channel/0/set" << QByteArray("TOGGLE") << QList<int>{1}
+                            << "";
+    QTest::newRow("OFF when off") << "test/pc/channel/4/set" << QByteArray("OFF") << QList<int>{}
+                                  << "";
+    QTest::newRow("malformed payload")
+        << "test/pc/channel/3/set" << QByteArray("ONN") << QList<int>{} << "ignored \"ONN\"";
+    QTest::newRow("no such channel")
+        << "test/pc/channel/9/set" << QByteArray("ON") << QList<int>{} << "ignored \"ON\"";
+    QTest::newRow("not a channel")
+        << "test/pc/channel/x/set" << QByteArray("ON") << QList<int>{} << "ignored \"ON\"";
+}
+
+void tst_Mqtt::commands()
+{
+    QFETCH(QString, topic);
+    QFETCH(QByteArray, payload);
+    QFETCH(QList<int>, writes);
+    QFETCH(QString, logged);
+    m_peer->send(topic, payload);
+    m_peer->send(QStringLiteral("test/pc/channel/6/set"), "ON"); // a marker after it
+    QTRY_VERIFY_WITH_TIMEOUT(!m_panel->writes.empty() && m_panel->writes.back() & 0x40, Bound);
+    QList<int> expected = writes;
+    expected << ((writes.isEmpty() ? 0 : writes.back()) | 0x40);
+    QCOMPARE(QList<int>(m_panel->writes.begin(), m_panel->writes.end()), expected);
+    if (!writes.isEmpty()) { // the window and the state topic follow
+        const int ch = topic.section(u'/', 3, 3).toInt();
+        QCOMPARE(m_panel->window.captions()[ch], appliance(ch) + QStringLiteral("開"));
+        QTRY_COMPARE_WITH_TIMEOUT(m_peer->value(QStringLiteral("test/pc/channel/%1/state").arg(ch)),
+                                  QByteArray("ON"), Bound);
+    }
+    QTRY_VERIFY(bridgeLog().contains(QStringLiteral("ignored")) == !logged.isEmpty());
+    QCOMPARE(m_bridgeLog.count(QStringLiteral("ignored")), logged.isEmpty() ? 0 : 1);
+    QVERIFY(m_bridgeLog.contains(logged));
+}
+
+void tst_Mqtt::clickReachesTheStateTopic()
+{
+    m_panel->window.show();
+    QTest::mouseClick(m_panel->window.findChild<QPushButton*>("BIT5"), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(m_peer->value("test/pc/channel/5/state"), QByteArray("ON"), Bound);
+    QTRY_COMPARE_WITH_TIMEOUT(m_peer->value("test/pc/output"), QByteArray("32"), Bound);
+}
+
+void tst_Mqtt::lastWillWhenKilled()
+{
+    m_bridge.kill(); // no word from the bridge: the broker says it
+    m_bridge.waitForFinished();
+    QTRY_COMPARE_WITH_TIMEOUT(m_peer->value("test/pc/availability"), QByteArray("offline"), 60000);
+}
+
+void tst_Mqtt::brokerRestarted()
+{
+    m_broker.kill();
+    m_broker.waitForFinished();
+    QTRY_VERIFY_WITH_TIMEOUT(bridgeLog().contains(QStringLiteral("lost the broker")), Bound);
+    m_peer.reset();
+    startBroker();
+    m_peer = std::make_unique<Peer>(m_port);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        bridgeLog().contains(QStringLiteral("connected to 127.0.0.1:%1 again").arg(m_port)), Bound);
+    QTRY_COMPARE_WITH_TIMEOUT(m_peer->value("test/pc/availability"), QByteArray("online"), Bound);
+    m_peer->send(QStringLiteral("test/pc/channel/1/set"), "ON");
+    QTRY_COMPARE_WITH_TIMEOUT(m_panel->writes, std::vector<int>{2}, Bound);
+    // One line per change of the connection, not one per attempt.
+    QCOMPARE(m_bridgeLog.count(QStringLiteral("lost the broker")), 1);
+}
+
+void tst_Mqtt::panelGoesAndComesBack()
+{
+    m_panel->down();
+    QTRY_COMPARE_WITH_TIMEOUT(m_peer->value("test/pc/availability"), QByteArray("offline"), Bound);
+    m_peer->send(QStringLiteral("test/pc/channel/1/set"), "ON"); // no panel: nothing happens
+    QTRY_VERIFY_WITH_TIMEOUT(bridgeLog().contains(QStringLiteral("no panel is running")), Bound);
+    QVERIFY(m_panel->up());
+    QTRY_COMPARE_WITH_TIMEOUT(m_peer->value("test/pc/availability"), QByteArray("online"), Bound);
+    QVERIFY(m_panel->writes.empty());
+}
+
+void tst_Mqtt::removeDiscovery()
+{
+    QTRY_COMPARE_WITH_TIMEOUT(m_peer->count(QStringLiteral("ha/switch/")), 8, Bound);
+    QProcess remover;
+    remover.start(QStringLiteral(BRIDGE_PROGRAM),
+                  {"--host", "127.0.0.1", "--port", QString::number(m_port), "--prefix", "test/pc",
+                   "--discovery-prefix", "ha", "--remove-discovery"});
+    QVERIFY(remover.waitForFinished(Bound));
+    QCOMPARE(remover.exitCode(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(m_peer->count(QStringLiteral("ha/switch/")), 0, Bound);
+}
+
+QTEST_MAIN(tst_Mqtt)
+#include "tst_mqtt.moc"
