@@ -510,7 +510,8 @@ void Port::boardWriterLoop()
         states.swap(m_statusChanges);
         states.emplace_back(m_pendingValue, m_pendingStatus);
         const std::size_t traced = m_traceUsed;
-        std::memcpy(m_traceOut.data(), m_traceBuffer.data(), traced);
+        if (traced > 0) // no buffers at all without a trace
+            std::memcpy(m_traceOut.data(), m_traceBuffer.data(), traced);
         m_traceUsed = 0;
         m_boardDirty = false;
         m_boardUrgent = false;
