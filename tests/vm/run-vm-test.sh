@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# run-vm-test.sh CACHE LIBRARY VMCHECK: boots a small Linux guest under QEMU
+# (software emulation, no KVM needed) with the kernel's parport, parport_pc,
+# ppdev and lp drivers on an emulated ISA port at 0x378, runs vmcheck there
+# against our libFENWIX.so, and fails on any failed case or a guest that does
+# not finish in time. Everything comes from Debian packages; the kernel
+# package is downloaded once into CACHE.
+set -euo pipefail
+cache=${1:?cache folder}
+library=${2:?libFENWIX.so}
+vmcheck=${3:?vmcheck}
+mkdir -p "$cache"
+
+# The kernel image and its modules, from Debian's package (not installed).
+if [ ! -s "$cache/vmlinuz" ]; then
+    kernel_package() { apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-/ {print $2; exit}'; }
+    pkg=$(kernel_package)
+    if [ -z "$pkg" ] && [ "$(id -u)" -eq 0 ]; then
+        apt-get update -qq >/dev/null 2>&1 || true
+        pkg=$(kernel_package)
+    fi
+    [ -n "$pkg" ] || { echo "vm: no linux-image package known to apt (run apt-get update)"; exit 1; }
+    rm -rf "$cache/kernel" "$cache"/*.deb
+    (cd "$cache" && apt-get download "$pkg" >/dev/null 2>&1) ||
+        { echo "vm: apt-get download $pkg failed"; exit 1; }
+    dpkg-deb -x "$cache"/"$pkg"_*.deb "$cache/kernel"
+    rm -f "$cache"/*.deb
+    cp "$cache"/kernel/boot/vmlinuz-* "$cache/vmlinuz.part"
+    mv "$cache/vmlinuz.part" "$cache/vmlinuz"
+fi
+
+root=$(mktemp -d)
+trap 'rm -rf "$root"' EXIT
+chmod 755 "$root" # the guest's /: ordinary users run programs too
+mkdir -p "$root"/{bin,dev,proc,sys,tmp,etc,modules,usr/lib}
+cp /bin/busybox "$root/bin/busybox"
+# The drivers and what they depend on (modinfo's "depends=" field).
+add_module() {
+    local name=$1 file dep
+    [ -f "$root/modules/$name.ko" ] && return 0
+    file=$(find "$cache/kernel/lib/modules" -name "$name.ko" | head -n1)
+    [ -n "$file" ] || { echo "vm: module $name not found"; exit 1; }
+    for dep in $(grep -a -o 'depends=[a-z0-9_,-]*' "$file" | head -n1 | cut -d= -f2 | tr , ' '); do
+        add_module "$dep"
+    done
+    cp "$file" "$root/modules/$name.ko"
+}
+for m in parport parport_pc ppdev lp; do add_module "$m"; done
+# Our program and library with the shared libraries they use.
+cp "$vmcheck" "$root/vmcheck"
+cp "$library" "$root/usr/lib/libFENWIX.so"
+for f in "$vmcheck" "$library"; do
+    ldd "$f" | awk '/=> \// {print $3} /^\t\/lib/ {print $1}'
+done | sort -u | while read -r so; do
+    mkdir -p "$root$(dirname "$so")"
+    cp -L "$so" "$root$so"
+done
+cat >"$root/init" <<'INIT'
+#!/bin/busybox sh
+/bin/busybox --install -s /bin
+mount -t proc proc /proc
+mount -t sysfs sys /sys
+mount -t devtmpfs dev /dev
+mount -t tmpfs tmp /tmp
+chmod 1777 /tmp
+for m in parport parport_pc ppdev; do insmod /modules/$m.ko || echo "CASE insmod $m: FAIL"; done
+echo "VMCHECK START"
+/vmcheck /modules/lp.ko
+echo "VMCHECK EXIT $?"
+poweroff -f
+INIT
+chmod 755 "$root/init"
+(cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) >"$root.cpio.gz"
+trap 'rm -rf "$root" "$root.cpio.gz"' EXIT
+
+log="$cache/console.log"
+timeout 240 qemu-system-x86_64 -M pc -accel tcg -m 256 -nographic -no-reboot \
+    -kernel "$cache/vmlinuz" -initrd "$root.cpio.gz" \
+    -append "console=ttyS0 panic=-1 quiet loglevel=3" \
+    -parallel none -chardev null,id=lpt -device isa-parallel,chardev=lpt,iobase=0x378,irq=7 \
+    -nic none -monitor none -serial stdio </dev/null >"$log" 2>&1 || true
+
+tr -d '\r' <"$log" | grep -E '^(CASE|FIGURE|VMCHECK)' || true
+if ! grep -q 'VMCHECK PASSED' "$log"; then
+    echo "vm: the guest did not pass (console: $log)"
+    tail -n 30 "$log"
+    exit 1
+fi
+if grep -q ': FAIL' "$log"; then
+    exit 1
+fi
+echo "vm: all cases passed"
