@@ -55,22 +55,12 @@ int main(int argc, char* argv[])
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
     const remote::Request request = remote::parseCommandLine(arguments);
-    switch (request.kind) {
-    case remote::Request::Kind::Help:
-        std::printf("%s", qPrintable(request.text));
-        return 0;
-    case remote::Request::Kind::Version:
-        std::printf("pc-automation %s\n", PC_AUTOMATION_VERSION);
-        return 0;
-    case remote::Request::Kind::UsageError:
-        say(request.text);
-        return remote::ExitUsage;
-    case remote::Request::Kind::Command: {
+    if (const int status = cli::finish(request.common, "pc-automation", PC_AUTOMATION_VERSION);
+        status >= 0)
+        return status;
+    if (!request.command.isEmpty()) {
         QCoreApplication app(argc, argv);
         return remote::runCommand(request);
-    }
-    case remote::Request::Kind::Panel:
-        break;
     }
 
     QApplication app(argc, argv);

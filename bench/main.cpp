@@ -131,71 +131,7 @@ void benchClick(int clicks)
          "-", "p99 < 200 us"});
 }
 
-// --- One port library call against the bare file operations -----------------------
-double medianOf(int n, const std::function<void(int)>& op)
-{
-    std::vector<double> samples;
-    samples.reserve(static_cast<std::size_t>(n));
-    for (int i = 0; i < n; ++i) {
-        const auto t0 = Clock::now();
-        op(i);
-        samples.push_back(micros(Clock::now() - t0));
-    }
-    return percentile(samples, 0.5);
-}
-
-void benchPortCall(const QString& folder, const char* label, int calls)
-{
-    const std::string board = QDir(folder).filePath(QStringLiteral("bench-board")).toStdString();
-    const std::string trace = QDir(folder).filePath(QStringLiteral("bench-trace")).toStdString();
-
-    // The floor: the same file operations done bare.
-    const double bareReplace = medianOf(calls, [&](int i) {
-        const std::string tmp = board + ".bare.tmp";
-        const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        char text[32];
-        const int n = std::snprintf(text, sizeof text, "%d\nvirtual\n", i & 0xFF);
-        (void)!::write(fd, text, static_cast<std::size_t>(n));
-        ::close(fd);
-        ::rename(tmp.c_str(), board.c_str());
-    });
-    const int traceFd = ::open(trace.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    const double bareAppend = medianOf(calls, [&](int i) {
-        char line[64];
-        const int n =
-            std::snprintf(line, sizeof line, "%lld.%06d %d\n", 1796700000LL, i % 1000000, i & 0xFF);
-        (void)!::write(traceFd, line, static_cast<std::size_t>(n));
-    });
-    ::close(traceFd);
-
-    // One port at a time: the first holds the virtual board.
-    fenwix::Config plain;
-    plain.boardPath = board;
-    auto untraced = std::make_unique<fenwix::Port>(plain, fenwix::DeviceOps{}, fenwix::Reporter{});
-    const double call =
-        medianOf(calls, [&](int i) { untraced->out(static_cast<std::int16_t>(i & 0xFF)); });
-    untraced.reset();
-    fenwix::Config traced = plain;
-    traced.tracePath = trace;
-    fenwix::Port tracing(traced, fenwix::DeviceOps{}, fenwix::Reporter{});
-    const double tracedCall =
-        medianOf(calls, [&](int i) { tracing.out(static_cast<std::int16_t>(i & 0xFF)); });
-
-    table.push_back({std::string("port call, virtual board, ") + label,
-                     fmt("median %.1f us (%.2fx)", call, call / bareReplace),
-                     fmt("bare replace %.1f us", bareReplace), "<= 1.5x"});
-    table.push_back(
-        {std::string("port call with trace, ") + label,
-         fmt("median %.1f us (%.2fx)", tracedCall, tracedCall / (bareReplace + bareAppend)),
-         fmt("bare replace + append %.1f us", bareReplace + bareAppend), "<= 1.5x"});
-    ::unlink(board.c_str());
-    ::unlink(trace.c_str());
-}
-
-// --- A ppdev call against the bare device write -------------------------------
-// The device stand-in's write is a real but trivial system call: an ioctl on
-// an open /dev/null (refused by the kernel, so it does nothing). The floor is
-// that same ioctl, bare.
+// --- One port library call against the bare operations -------------------------
 struct CallFigures {
     double median, p99;
     std::size_t overOneMs;
@@ -215,6 +151,59 @@ CallFigures timeCalls(int n, const std::function<void(int)>& op)
     return {percentile(samples, 0.5), percentile(samples, 0.99), over};
 }
 
+void benchPortCall(const QString& folder, const char* label, int calls)
+{
+    const std::string board = QDir(folder).filePath(QStringLiteral("bench-board")).toStdString();
+    const std::string trace = QDir(folder).filePath(QStringLiteral("bench-trace")).toStdString();
+
+    // The floor: the same file operations done bare.
+    const double bareReplace =
+        timeCalls(calls, [&](int i) {
+            const std::string tmp = board + ".bare.tmp";
+            const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+            char text[32];
+            const int n = std::snprintf(text, sizeof text, "%d\nvirtual\n", i & 0xFF);
+            (void)!::write(fd, text, static_cast<std::size_t>(n));
+            ::close(fd);
+            ::rename(tmp.c_str(), board.c_str());
+        }).median;
+    const int traceFd = ::open(trace.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    const double bareAppend = timeCalls(calls, [&](int i) {
+                                  char line[64];
+                                  const int n = std::snprintf(line, sizeof line, "%lld.%06d %d\n",
+                                                              1796700000LL, i % 1000000, i & 0xFF);
+                                  (void)!::write(traceFd, line, static_cast<std::size_t>(n));
+                              }).median;
+    ::close(traceFd);
+
+    // One port at a time: the first holds the virtual board.
+    fenwix::Config plain;
+    plain.boardPath = board;
+    auto untraced = std::make_unique<fenwix::Port>(plain, fenwix::DeviceOps{}, fenwix::Reporter{});
+    const double call =
+        timeCalls(calls, [&](int i) { untraced->out(static_cast<std::int16_t>(i & 0xFF)); }).median;
+    untraced.reset();
+    fenwix::Config traced = plain;
+    traced.tracePath = trace;
+    fenwix::Port tracing(traced, fenwix::DeviceOps{}, fenwix::Reporter{});
+    const double tracedCall =
+        timeCalls(calls, [&](int i) { tracing.out(static_cast<std::int16_t>(i & 0xFF)); }).median;
+
+    table.push_back({std::string("port call, virtual board, ") + label,
+                     fmt("median %.1f us (%.2fx)", call, call / bareReplace),
+                     fmt("bare replace %.1f us", bareReplace), "<= 1.5x"});
+    table.push_back(
+        {std::string("port call with trace, ") + label,
+         fmt("median %.1f us (%.2fx)", tracedCall, tracedCall / (bareReplace + bareAppend)),
+         fmt("bare replace + append %.1f us", bareReplace + bareAppend), "<= 1.5x"});
+    ::unlink(board.c_str());
+    ::unlink(trace.c_str());
+}
+
+// --- A ppdev call against the bare device write -------------------------------
+// The device stand-in's write is a real but trivial system call: an ioctl on
+// an open /dev/null (refused by the kernel, so it does nothing). The floor is
+// that same ioctl, bare.
 double callsPerSecond(const std::function<void(int)>& op)
 {
     const auto end = Clock::now() + std::chrono::seconds(1);

@@ -71,8 +71,7 @@ ParsedSettings parseSettings(const QStringList& arguments, const QString& config
     ParsedSettings result;
     Settings& s = result.settings;
     auto usage = [&result](const QString& text) {
-        result.kind = ParsedSettings::Kind::UsageError;
-        result.text = text;
+        result.common.usage(text);
         return result;
     };
 
@@ -101,31 +100,15 @@ ParsedSettings parseSettings(const QStringList& arguments, const QString& config
             "Publishes the running pc-automation panel's channels to an MQTT broker and takes "
             "commands from it, with Home Assistant discovery. Settings default from %1.")
             .arg(configPath));
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
-                                  QStringLiteral("Show this help and exit."));
-    const QCommandLineOption version(QStringLiteral("version"),
-                                     QStringLiteral("Show the version and exit."));
-    parser.addOption(help);
-    parser.addOption(version);
     for (const Key& k : Keys)
         parser.addOption(
             k.valueName
                 ? QCommandLineOption(QString::fromLatin1(k.name), QString::fromLatin1(k.help),
                                      QString::fromLatin1(k.valueName))
                 : QCommandLineOption(QString::fromLatin1(k.name), QString::fromLatin1(k.help)));
-    if (!parser.parse(arguments))
-        return usage(parser.errorText());
-    if (!parser.positionalArguments().isEmpty())
-        return usage(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments()[0]));
-    if (parser.isSet(help)) {
-        result.kind = ParsedSettings::Kind::Help;
-        result.text = parser.helpText();
+    result.common = cli::parseCommon(parser, arguments);
+    if (result.common.outcome != cli::Outcome::Run)
         return result;
-    }
-    if (parser.isSet(version)) {
-        result.kind = ParsedSettings::Kind::Version;
-        return result;
-    }
     for (const Key& k : Keys) {
         const QString name = QString::fromLatin1(k.name);
         if (!parser.isSet(name))

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "remote/CommandLineCommon.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -21,10 +23,8 @@ struct Settings {
 };
 
 struct ParsedSettings {
-    enum class Kind { Run, Help, Version, UsageError };
-    Kind kind = Kind::Run;
+    cli::Common common;
     Settings settings;
-    QString text; // the help text, or what is wrong
 };
 
 QString defaultConfigPath();

@@ -28,19 +28,9 @@ int main(int argc, char* argv[])
     QCoreApplication::setApplicationName(QStringLiteral("pc-automation-mqtt"));
     const mqtt::ParsedSettings parsed =
         mqtt::parseSettings(QCoreApplication::arguments(), mqtt::defaultConfigPath());
-    switch (parsed.kind) {
-    case mqtt::ParsedSettings::Kind::Help:
-        std::printf("%s", qPrintable(parsed.text));
-        return 0;
-    case mqtt::ParsedSettings::Kind::Version:
-        std::printf("pc-automation-mqtt %s\n", PC_AUTOMATION_VERSION);
-        return 0;
-    case mqtt::ParsedSettings::Kind::UsageError:
-        std::fprintf(stderr, "pc-automation-mqtt: %s (see --help)\n", qPrintable(parsed.text));
-        return 64;
-    case mqtt::ParsedSettings::Kind::Run:
-        break;
-    }
+    if (const int status = cli::finish(parsed.common, "pc-automation-mqtt", PC_AUTOMATION_VERSION);
+        status >= 0)
+        return status;
 
     mosquitto_lib_init();
     int status = 0;

@@ -32,12 +32,6 @@ Request parseCommandLine(const QStringList& arguments)
     parser.setApplicationDescription(
         QStringLiteral("Control panel for an eight-channel output board on LPT1. Without a "
                        "command it starts the panel; with one it asks the running panel."));
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
-                                  QStringLiteral("Show this help and exit."));
-    const QCommandLineOption version(QStringLiteral("version"),
-                                     QStringLiteral("Show the version and exit."));
-    parser.addOption(help);
-    parser.addOption(version);
     for (const char* name : ChannelCommands)
         parser.addOption({QString::fromLatin1(name),
                           QStringLiteral("Switch channel N (0 to 7) %1 in the running panel.")
@@ -72,24 +66,13 @@ Request parseCommandLine(const QStringList& arguments)
         }
     }
 
+    request.common = cli::parseCommon(parser, args);
+    if (request.common.outcome != cli::Outcome::Run)
+        return request;
     auto usage = [&request](const QString& text) {
-        request.kind = Request::Kind::UsageError;
-        request.text = text + QStringLiteral(" (see --help)");
+        request.common.usage(text);
         return request;
     };
-    if (!parser.parse(args))
-        return usage(parser.errorText());
-    if (!parser.positionalArguments().isEmpty())
-        return usage(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments()[0]));
-    if (parser.isSet(help)) {
-        request.kind = Request::Kind::Help;
-        request.text = parser.helpText();
-        return request;
-    }
-    if (parser.isSet(version)) {
-        request.kind = Request::Kind::Version;
-        return request;
-    }
     request.keepSchedule = parser.isSet(keep);
     if (request.keepSchedule && request.scheduleFile.isEmpty())
         request.scheduleFile = ScheduleStore::defaultPath();
@@ -108,7 +91,6 @@ Request parseCommandLine(const QStringList& arguments)
         return request; // the panel
     if (request.keepSchedule)
         return usage(QStringLiteral("--keep-schedule starts a panel; it takes no command"));
-    request.kind = Request::Kind::Command;
     request.command = commands[0];
     if (request.command == QLatin1String("all-off") || request.command == QLatin1String("state"))
         return request;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "remote/CommandLineCommon.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -8,18 +10,15 @@
 namespace remote
 {
 
-// Exit statuses, as sysexits(3) has them.
-inline constexpr int ExitUsage = 64;
+// Exit status when no panel runs, as sysexits(3) has it.
 inline constexpr int ExitUnavailable = 69;
 
 struct Request {
-    enum class Kind { Panel, Command, Help, Version, UsageError };
-    Kind kind = Kind::Panel;
-    QString command; // on, off, toggle, all-off, state
+    cli::Common common;
+    QString command; // on, off, toggle, all-off, state; empty: start the panel
     int channel = -1;
     bool keepSchedule = false;
     QString scheduleFile; // empty: the default place
-    QString text;         // the help text, or what is wrong with the usage
 };
 
 // arguments: the program's name, then its arguments.
