@@ -43,7 +43,9 @@ inline Common parseCommon(QCommandLineParser& parser, const QStringList& argumen
             QStringLiteral("unexpected argument %1").arg(parser.positionalArguments()[0]));
     if (parser.isSet(help)) {
         common.outcome = Outcome::Help;
-        common.text = parser.helpText();
+        // Without an application object yet, the parser cannot name the program.
+        common.text = parser.helpText().replace(QStringLiteral("<executable_name>"),
+                                                arguments.value(0).section(u'/', -1));
     } else if (parser.isSet(version)) {
         common.outcome = Outcome::Version;
     }
