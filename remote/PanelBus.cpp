@@ -40,24 +40,27 @@ bool PanelBus::accepting()
     return false;
 }
 
-bool PanelBus::validChannel(int channel)
+bool PanelBus::inRange(int value, int first, int last, const char* what)
 {
-    if (channel >= 0 && channel < channels::ChannelCount)
+    if (value >= first && value <= last)
         return true;
     if (calledFromDBus())
-        sendErrorReply(QDBusError::InvalidArgs,
-                       QStringLiteral("channel %1 is not one of 0 to 7").arg(channel));
+        sendErrorReply(QDBusError::InvalidArgs, QStringLiteral("%1 %2 is not one of %3 to %4")
+                                                    .arg(QLatin1String(what))
+                                                    .arg(value)
+                                                    .arg(first)
+                                                    .arg(last));
     return false;
+}
+
+bool PanelBus::validChannel(int channel)
+{
+    return inRange(channel, 0, channels::ChannelCount - 1, "channel");
 }
 
 bool PanelBus::validField(int number)
 {
-    if (number >= 1 && number <= automation::FieldCount)
-        return true;
-    if (calledFromDBus())
-        sendErrorReply(QDBusError::InvalidArgs,
-                       QStringLiteral("field %1 is not one of 1 to 32").arg(number));
-    return false;
+    return inRange(number, 1, automation::FieldCount, "field");
 }
 
 void PanelBus::ToggleChannel(int channel)

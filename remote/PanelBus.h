@@ -46,6 +46,7 @@ class PanelBus : public QObject, protected QDBusContext
   private:
     // Each sends the D-Bus error and returns false when the call must not act.
     bool accepting();
+    bool inRange(int value, int first, int last, const char* what);
     bool validChannel(int channel);
     bool validField(int number);
     void announceChanges();
