@@ -421,12 +421,14 @@ void tst_Remote::betweenLoopStepsAndAfterExit()
     QTest::mouseClick(window.findChild<QPushButton*>("LOOP"), Qt::LeftButton);
     QCOMPARE(writes, (std::vector<int>{1, 2, 0x22, 4, 8, 16, 32, 64, 128}));
     QCOMPARE(causes.mid(0, 3), (QStringList{"loop", "loop", "dbus"}));
+    QTest::mouseClick(window.findChild<QPushButton*>("BIT3"), Qt::LeftButton);
+    QCOMPARE(causes.back(), QStringLiteral("click"));
     QTest::mouseClick(window.findChild<QPushButton*>("exit"), Qt::LeftButton);
     bus->ToggleChannel(1);
     bus->AllOff();
     QCOMPARE(writes.back(), 0);
     QCOMPARE(causes.back(), QStringLiteral("exit"));
-    QCOMPARE(writes.size(), std::size_t(10));
+    QCOMPARE(writes.size(), std::size_t(11));
 }
 
 void tst_Remote::introspectionMatchesTheXml()
