@@ -127,6 +127,7 @@ class tst_Mqtt : public QObject
     void init();
     void cleanup();
     void discovery();
+    void discoveryAgainWhenHomeAssistantStarts();
     void commands_data();
     void commands();
     void clickReachesTheStateTopic();
@@ -243,6 +244,22 @@ void tst_Mqtt::discovery()
         ids.insert(c.value("unique_id").toString());
     }
     QCOMPARE(ids.size(), 8);
+}
+
+void tst_Mqtt::discoveryAgainWhenHomeAssistantStarts()
+{
+    QTRY_COMPARE_WITH_TIMEOUT(m_peer->count(QStringLiteral("ha/switch/")), 8, Bound);
+    QString first;
+    {
+        std::lock_guard lock(m_peer->mutex);
+        for (auto it = m_peer->last.begin(); it != m_peer->last.end() && first.isEmpty(); ++it)
+            if (it.key().startsWith(QLatin1String("ha/switch/")))
+                first = it.key();
+    }
+    m_peer->send(first, QByteArray()); // as if that config were gone
+    QTRY_COMPARE_WITH_TIMEOUT(m_peer->count(QStringLiteral("ha/switch/")), 7, Bound);
+    m_peer->send(QStringLiteral("ha/status"), "online");
+    QTRY_COMPARE_WITH_TIMEOUT(m_peer->count(QStringLiteral("ha/switch/")), 8, Bound);
 }
 
 void tst_Mqtt::commands_data()
