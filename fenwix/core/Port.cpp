@@ -1,5 +1,6 @@
 #include "fenwix/core/Port.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -7,6 +8,8 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <linux/ppdev.h>
+#include <new>
+#include <pthread.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -156,6 +159,59 @@ std::string deviceProblem(const std::string& device, const char* step, int err)
     return line;
 }
 
+namespace
+{
+
+// The ports of this process, for the fork handler.
+std::mutex portsMutex;
+std::vector<Port*> ports;
+
+void registerPort(Port* port)
+{
+    static std::once_flag handler;
+    std::call_once(handler, [] {
+        ::pthread_atfork(nullptr, nullptr, [] {
+            // The child has one thread; the others' locks may be held for ever.
+            new (&portsMutex) std::mutex;
+            for (Port* p : ports)
+                p->forgetParentThreads();
+        });
+    });
+    std::lock_guard lock(portsMutex);
+    ports.push_back(port);
+}
+
+void unregisterPort(Port* port)
+{
+    std::lock_guard lock(portsMutex);
+    ports.erase(std::remove(ports.begin(), ports.end(), port), ports.end());
+}
+
+} // namespace
+
+void Port::forgetParentThreads()
+{
+    // Locks held by the parent's other threads at fork() stay held in the
+    // child for ever: make them afresh. The writer thread is not here: its
+    // object is let go, and the next call starts one of the child's own. The
+    // parent's unwritten trace lines are the parent's to write.
+    new (&m_mutex) std::mutex;
+    new (&m_reportMutex) std::mutex;
+    new (&m_boardMutex) std::mutex;
+    new (&m_boardWake) std::condition_variable;
+    new (&m_boardDone) std::condition_variable;
+    (void)m_boardWriter.release();
+    m_boardDirty = m_boardWriting = m_boardUrgent = m_boardStop = false;
+    m_traceUsed = 0;
+    m_statusChanges.clear();
+    m_pendingStatus.clear();
+    if (m_pendingClaim) {
+        (void)new (&m_pendingClaim->thread) std::thread; // the claim's thread stayed behind
+        m_ops.close(m_pendingClaim->fd);
+        m_pendingClaim.reset();
+    }
+}
+
 Port::Port(Config config, DeviceOps ops, Reporter report)
     : m_config(std::move(config)), m_ops(std::move(ops)), m_report(std::move(report))
 {
@@ -163,19 +219,21 @@ Port::Port(Config config, DeviceOps ops, Reporter report)
         m_traceBuffer.resize(TraceBufferSize);
         m_traceOut.resize(TraceBufferSize);
     }
+    registerPort(this);
 }
 
 Port::~Port()
 {
     // The board file gets the last state before the port goes away (at exit,
     // return from main or the library's unloading).
-    if (m_boardWriter.joinable()) {
+    unregisterPort(this);
+    if (m_boardWriter) {
         {
             std::lock_guard lock(m_boardMutex);
             m_boardStop = true;
         }
         m_boardWake.notify_one();
-        m_boardWriter.join();
+        m_boardWriter->join();
     }
     closeDevice();
     if (m_pendingClaim) {
@@ -490,8 +548,8 @@ void Port::queueBoard(std::int16_t value, const char* line, std::size_t lineSize
             wake = true; // once per gathering, not once per call
         }
     }
-    if (!m_boardWriter.joinable())
-        m_boardWriter = std::thread(&Port::boardWriterLoop, this);
+    if (!m_boardWriter)
+        m_boardWriter = std::make_unique<std::thread>(&Port::boardWriterLoop, this);
     else if (wake)
         m_boardWake.notify_one();
 }

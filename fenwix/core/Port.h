@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <future>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -67,6 +68,9 @@ class Port
     bool deviceOpen() const { return m_fd >= 0; }
     // Returns once the board file shows the last call.
     void flush();
+    // In a child after fork(), called by the library's fork handler: the
+    // writer thread stayed behind in the parent.
+    void forgetParentThreads();
 
   private:
     // Each returns 0 or an errno value.
@@ -121,7 +125,7 @@ class Port
     std::mutex m_boardMutex;
     std::condition_variable m_boardWake; // the writer waits for work
     std::condition_variable m_boardDone; // flush() waits for the writer
-    std::thread m_boardWriter;
+    std::unique_ptr<std::thread> m_boardWriter;
     bool m_boardDirty = false;   // a state waits to be written
     bool m_boardWriting = false; // the writer is writing one
     bool m_boardStop = false;

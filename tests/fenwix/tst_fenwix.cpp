@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <dlfcn.h>
+#include <fstream>
 #include <future>
 #include <grp.h>
 #include <linux/ppdev.h>
@@ -21,9 +22,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <signal.h>
+#include <sstream>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -224,6 +227,7 @@ class tst_Fenwix : public QObject
     void boardFileFollowsTheDevice_data();
     void boardFileFollowsTheDevice();
     void traceWholeAndOrderedFromThreads();
+    void forkedChildKeepsItsBoard();
 
   private:
     // A ppdev backend on a device that only the fake knows.
@@ -960,6 +964,39 @@ void tst_Fenwix::traceWholeAndOrderedFromThreads()
         const int value = line.section(u' ', 1).toInt();
         QCOMPARE(value % 1000, next[value / 1000]++);
     }
+}
+
+void tst_Fenwix::forkedChildKeepsItsBoard()
+{
+    // A program that forks after its first call: threads stay behind in the
+    // parent, and the child's calls must still reach its board file.
+    FakeDevice dev;
+    const Config c = ppdevConfig("forkboard");
+    Port port(c, dev.ops(), Reporter{});
+    port.out(1);
+    port.flush();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        port.out(2);
+        port.flush(); // without a writer of its own this would wait for ever
+        std::ifstream in(c.boardPath);
+        std::stringstream text;
+        text << in.rdbuf();
+        ::_exit(text.str() == "2\n/dev/parport9 ok\n" ? 0 : 1);
+    }
+    int status = -1;
+    for (int i = 0; i < 200 && ::waitpid(child, &status, WNOHANG) == 0; ++i)
+        QTest::qWait(50);
+    if (::waitpid(child, &status, WNOHANG) == 0) {
+        ::kill(child, SIGKILL);
+        ::waitpid(child, &status, 0);
+        QFAIL("the child's call never reached its board file");
+    }
+    QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    port.out(3); // the parent's own writer goes on
+    port.flush();
+    QCOMPARE(readFile(QString::fromStdString(c.boardPath)),
+             QStringLiteral("3\n/dev/parport9 ok\n"));
 }
 
 int main(int argc, char* argv[])
