@@ -42,13 +42,17 @@ std::string failed(const char* what, int err)
 
 } // namespace
 
-std::string replaceFile(const std::string& path, std::string_view contents)
+std::string replaceProblem(const std::string& path)
 {
     struct stat st {
     };
     if (::lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode))
         return "not a regular file; it is left as it is";
+    return {};
+}
 
+std::string replaceFile(const std::string& path, std::string_view contents)
+{
     std::string temp = temporaryPrefix(path, ::getpid()) + "XXXXXX";
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0)

@@ -426,13 +426,9 @@ void Port::appendTrace(const char* data, std::size_t size)
 
 std::string Port::boardPlaceProblem()
 {
-    // A device, FIFO or folder at the board's name is never replaced (nor
-    // locked beside).
-    struct stat st {
-    };
-    if (::lstat(m_config.boardPath.c_str(), &st) == 0 && !S_ISREG(st.st_mode) &&
-        !S_ISLNK(st.st_mode))
-        return "not a regular file; it is left as it is";
+    // Asked before every replace, and before a lock is made beside the board.
+    if (std::string problem = replaceProblem(m_config.boardPath); !problem.empty())
+        return problem;
     if (m_config.privateFolder.empty())
         return {};
     if (::mkdir(m_config.privateFolder.c_str(), 0700) != 0 && errno != EEXIST)
