@@ -1,49 +1,40 @@
+#include "automation/PanelModel.h"
 #include "channels/PortOutput.h"
 #include "panel/ControlPanel.h"
 #include "remote/CommandLine.h"
 #include "remote/PanelBus.h"
+#include "remote/PanelContract.h"
 #include "remote/ScheduleStore.h"
 
-#include <cstdio>
 #include <memory>
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <QDBusInterface>
 #include <QMessageBox>
 
 namespace
 {
 
-void say(const QString& line)
-{
-    std::fprintf(stderr, "pc-automation: %s\n", qPrintable(line));
-    std::fflush(stderr);
-}
-
 // Takes the panel's name on the session bus. Returns false when another panel
 // of this session has it: that one is raised instead.
 bool claimBus(QDBusConnection& bus, bool& remoteOn)
 {
-    const QString name = QString::fromLatin1(remote::ServiceName);
     remoteOn = false;
     if (!bus.isConnected()) {
-        say(QStringLiteral("no D-Bus session bus (%1); remote control is off")
-                .arg(bus.lastError().message()));
+        cli::say(QStringLiteral("no D-Bus session bus (%1); remote control is off")
+                     .arg(bus.lastError().message()));
         return true;
     }
-    if (bus.registerService(name)) {
+    if (bus.registerService(remote::serviceName())) {
         remoteOn = true;
         return true;
     }
-    if (bus.interface()->isServiceRegistered(name)) {
-        QDBusInterface running(name, QString::fromLatin1(remote::ObjectPath),
-                               QString::fromLatin1(remote::InterfaceName), bus);
-        running.call(QStringLiteral("Activate"));
+    if (bus.interface()->isServiceRegistered(remote::serviceName())) {
+        remote::panelProxy(bus, 5000)->Activate().waitForFinished();
         return false;
     }
-    say(QStringLiteral("cannot take the name %1 on the session bus (%2); remote control is off")
-            .arg(name, bus.lastError().message()));
+    cli::say(QStringLiteral("cannot take the name %1 on the session bus (%2); remote control is off")
+                 .arg(remote::serviceName(), bus.lastError().message()));
     return true;
 }
 
@@ -55,8 +46,7 @@ int main(int argc, char* argv[])
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
     const remote::Request request = remote::parseCommandLine(arguments);
-    if (const int status = cli::finish(request.common, "pc-automation", PC_AUTOMATION_VERSION);
-        status >= 0)
+    if (const int status = cli::finish(request.common, PC_AUTOMATION_VERSION); status >= 0)
         return status;
     if (!request.command.isEmpty()) {
         QCoreApplication app(argc, argv);
@@ -78,11 +68,12 @@ int main(int argc, char* argv[])
         channels::PortOutput::reportAndExit(report);
     });
 
-    panel::ControlPanel window([&port](std::int16_t value) { port.write(value); });
+    automation::PanelModel model([&port](std::int16_t value) { port.write(value); });
+    panel::ControlPanel window(model);
 
     std::unique_ptr<remote::ScheduleStore> store;
     if (request.keepSchedule) {
-        store = std::make_unique<remote::ScheduleStore>(request.scheduleFile, window);
+        store = std::make_unique<remote::ScheduleStore>(request.scheduleFile, model);
         store->load(); // the port is not written: entries act at their minute
         QObject::connect(&app, &QCoreApplication::aboutToQuit, [&store] {
             if (store->savePending())
@@ -90,12 +81,14 @@ int main(int argc, char* argv[])
         });
     }
 
-    remote::PanelBus panelBus(window);
+    remote::PanelBus panelBus(model);
+    QObject::connect(&panelBus, &remote::PanelBus::activateRequested, &window, [&window] {
+        window.show();
+        window.raise();
+        window.activateWindow();
+    });
     if (remoteOn)
-        bus.registerObject(QString::fromLatin1(remote::ObjectPath),
-                           QString::fromLatin1(remote::InterfaceName), &panelBus,
-                           QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals |
-                               QDBusConnection::ExportAllProperties);
+        panelBus.exportOn(bus);
 
     window.show();
     return QApplication::exec();

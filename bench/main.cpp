@@ -66,16 +66,8 @@ std::string fmt(const char* format, double a, double b = 0)
 // --- SchedulerTick over 32 plain string fields -------------------------------
 void benchScheduler(int ticks)
 {
-    std::array<QString, automation::FieldCount + 1> fields; // by field number
-    std::int16_t state = 0;
-    channels::ChannelContext ctx{state, [](std::int16_t) {}, [](int, std::string_view) {}};
-    const QTime now(7, 30, 0);
-    automation::SchedulerSeams seams{
-        [&fields](int number) { return fields[static_cast<std::size_t>(number)]; },
-        [now] { return now; },
-        [&ctx](int ch) { channels::SwitchChannelOn(ctx, ch); },
-        [&ctx](int ch) { channels::SwitchChannelOff(ctx, ch); },
-    };
+    automation::PanelModel model([](std::int16_t) {});
+    model.setClock([] { return QDateTime(QDate(2026, 12, 8), QTime(7, 30, 0)); });
     struct Case {
         const char* name;
         QString hour, minute;
@@ -83,14 +75,14 @@ void benchScheduler(int ticks)
     for (const Case& c :
          {Case{"empty", "", ""}, Case{"filled", "8", "15"}, Case{"matching", "7", "30"}}) {
         for (const automation::ScheduleEntry& e : automation::ScheduleTable) {
-            fields[static_cast<std::size_t>(e.hourField())] = c.hour;
-            fields[static_cast<std::size_t>(e.minuteField())] = c.minute;
+            model.setFieldText(e.hourField(), c.hour);
+            model.setFieldText(e.minuteField(), c.minute);
         }
         std::vector<double> samples;
         samples.reserve(static_cast<std::size_t>(ticks));
         for (int i = 0; i < ticks; ++i) {
             const auto t0 = Clock::now();
-            automation::SchedulerTick(seams);
+            model.SchedulerTick();
             samples.push_back(micros(Clock::now() - t0));
         }
         table.push_back({std::string("SchedulerTick, 32 fields ") + c.name,
@@ -280,8 +272,7 @@ QWidget* makeBareWindow()
     w->setFont(panel::panelFont(FontKind::Window));
     QStringList captions;
     for (const channels::Channel& row : channels::ChannelTable)
-        captions << QString::fromUtf8(row.initialCaption.data(),
-                                      qsizetype(row.initialCaption.size()));
+        captions << channels::text(row.initialCaption);
     captions << QStringLiteral("循環測試") << QStringLiteral("停止") << QStringLiteral("離開");
     for (int i = 0; i < 11; ++i) {
         auto* button = new QPushButton(captions[i], w);
@@ -293,7 +284,7 @@ QWidget* makeBareWindow()
         field->setFont(panel::panelFont(FontKind::Small));
         field->setGeometry(10 + (i % 8) * 50, 100 + (i / 8) * 30, 25, 19);
     }
-    for (int i = 0; i < 23; ++i) {
+    for (int i = 0; i < 22; ++i) { // and the title: 23, as the panel has
         auto* label =
             new QLabel(i < 16 ? QStringLiteral("：") : QStringLiteral("註：時間為24小時制"), w);
         label->setFont(panel::panelFont(i < 16 ? FontKind::Small : FontKind::SmallBold));

@@ -30,6 +30,23 @@ int maskOf(int channel)
 
 } // namespace
 
+ChannelState StateOfCaption(int channel, const QString& caption)
+{
+    if (!isChannel(channel))
+        return ChannelState::Unknown;
+    const Channel& row = ChannelTable[static_cast<std::size_t>(channel)];
+    if (caption == text(row.onCaption))
+        return ChannelState::On;
+    if (caption == text(row.offCaption))
+        return ChannelState::Off;
+    return ChannelState::Unknown;
+}
+
+QString text(std::string_view utf8)
+{
+    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
+
 void ToggleChannel(ChannelContext& ctx, int channel)
 {
     if (!isChannel(channel))

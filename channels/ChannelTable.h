@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <string_view>
+#include <QString>
 
 // The eight channels of the output board and the operations that change one
 // channel, tell the port and show the channel's state on its button.
@@ -32,6 +33,15 @@ inline constexpr std::array<Channel, ChannelCount> ChannelTable{{
     {6, 0x40, "BIT6", "自動門", "自動門開", "自動門關"},
     {7, 0x80, "BIT7", "電視", "電視開", "電視關"},
 }};
+
+// What a channel's caption says of it: the bare name (before the first
+// write) says nothing yet.
+enum class ChannelState { Unknown, Off, On };
+// The one place a caption is read for on or off.
+ChannelState StateOfCaption(int channel, const QString& caption);
+
+// The table's UTF-8 texts as Qt strings.
+QString text(std::string_view utf8);
 
 // The port write: the whole output byte, as a 16-bit signed value.
 using PortWrite = std::function<void(std::int16_t)>;

@@ -1,7 +1,8 @@
 #include "mqtt/Bridge.h"
 
 #include "channels/ChannelTable.h"
-#include "remote/PanelBus.h"
+#include "remote/CommandLineCommon.h"
+#include "remote/PanelContract.h"
 
 #include <cstdio>
 #include <mosquitto.h>
@@ -9,9 +10,6 @@
 #include <QCryptographicHash>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <QDBusMessage>
-#include <QDBusPendingCall>
-#include <QDBusVariant>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -28,34 +26,41 @@ constexpr int Qos = 1;
 constexpr int KeepAliveSeconds = 30;
 constexpr unsigned ReconnectFirst = 1, ReconnectLongest = 30; // seconds, doubling
 
+constexpr int PanelTimeoutMs = 5000;
+
 QString appliance(int channel)
 {
-    const std::string_view name =
-        channels::ChannelTable[static_cast<std::size_t>(channel)].initialCaption;
-    return QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
+    return channels::text(channels::ChannelTable[static_cast<std::size_t>(channel)].initialCaption);
 }
 
-QDBusMessage panelCall(const QString& interface, const QString& method)
+// The bridge's topics, all under the prefix.
+QString topicOf(const Settings& s, const QString& leaf)
 {
-    return QDBusMessage::createMethodCall(QString::fromLatin1(remote::ServiceName),
-                                          QString::fromLatin1(remote::ObjectPath), interface,
-                                          method);
+    return s.prefix + u'/' + leaf;
+}
+QString availabilityTopic(const Settings& s)
+{
+    return topicOf(s, QStringLiteral("availability"));
+}
+// channel: a number, or "+" for all; leaf: set or state.
+QString channelTopic(const Settings& s, const QString& channel, const QString& leaf)
+{
+    return topicOf(s, QStringLiteral("channel/%1/%2").arg(channel, leaf));
+}
+QString channelTopic(const Settings& s, int channel, const QString& leaf)
+{
+    return channelTopic(s, QString::number(channel), leaf);
 }
 
-QVariant panelProperty(const QString& name)
+// Where Home Assistant says it has started.
+QString homeAssistantStatusTopic(const Settings& s)
 {
-    QDBusMessage get =
-        panelCall(QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-    get << QString::fromLatin1(remote::InterfaceName) << name;
-    const QDBusMessage reply = QDBusConnection::sessionBus().call(get, QDBus::Block, 5000);
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
-        return {};
-    return reply.arguments().constFirst().value<QDBusVariant>().variant();
+    return s.discoveryPrefix + QStringLiteral("/status");
 }
 
-bool isOn(const QString& caption)
+bool isOn(int channel, const QString& caption)
 {
-    return caption.endsWith(QStringLiteral("開"));
+    return channels::StateOfCaption(channel, caption) == channels::ChannelState::On;
 }
 
 } // namespace
@@ -93,17 +98,16 @@ QString Bridge::discoveryTopic(const Settings& settings, const QString& node, in
 
 QByteArray Bridge::discoveryConfig(const Settings& s, const QString& node, int channel)
 {
-    const QString base = QStringLiteral("%1/channel/%2/").arg(s.prefix).arg(channel);
     const QJsonObject config{
         {QStringLiteral("name"), appliance(channel)},
         {QStringLiteral("unique_id"), QStringLiteral("%1_ch%2").arg(node).arg(channel)},
-        {QStringLiteral("command_topic"), base + QStringLiteral("set")},
-        {QStringLiteral("state_topic"), base + QStringLiteral("state")},
+        {QStringLiteral("command_topic"), channelTopic(s, channel, QStringLiteral("set"))},
+        {QStringLiteral("state_topic"), channelTopic(s, channel, QStringLiteral("state"))},
         {QStringLiteral("payload_on"), QStringLiteral("ON")},
         {QStringLiteral("payload_off"), QStringLiteral("OFF")},
         {QStringLiteral("state_on"), QStringLiteral("ON")},
         {QStringLiteral("state_off"), QStringLiteral("OFF")},
-        {QStringLiteral("availability_topic"), s.prefix + QStringLiteral("/availability")},
+        {QStringLiteral("availability_topic"), availabilityTopic(s)},
         {QStringLiteral("payload_available"), QStringLiteral("online")},
         {QStringLiteral("payload_not_available"), QStringLiteral("offline")},
         {QStringLiteral("qos"), Qos},
@@ -118,12 +122,6 @@ QByteArray Bridge::discoveryConfig(const Settings& s, const QString& node, int c
                      {QStringLiteral("sw_version"), QStringLiteral(PC_AUTOMATION_VERSION)}}},
     };
     return QJsonDocument(config).toJson(QJsonDocument::Compact);
-}
-
-void Bridge::say(const QString& line)
-{
-    std::fprintf(stderr, "pc-automation-mqtt: %s\n", qPrintable(line));
-    std::fflush(stderr);
 }
 
 QString Bridge::setUpClient()
@@ -149,7 +147,7 @@ QString Bridge::setUpClient()
                           nullptr, nullptr) != MOSQ_ERR_SUCCESS)
         return QStringLiteral("CA file %1 cannot be used").arg(m_settings.caFile);
     // Said for us by the broker when we vanish without a word.
-    const QByteArray availability = (m_settings.prefix + QStringLiteral("/availability")).toUtf8();
+    const QByteArray availability = availabilityTopic(m_settings).toUtf8();
     mosquitto_will_set(m_client, availability.constData(), 7, "offline", Qos, true);
     mosquitto_reconnect_delay_set(m_client, ReconnectFirst, ReconnectLongest, true);
     mosquitto_connect_callback_set(m_client, &Bridge::onConnect);
@@ -167,21 +165,22 @@ QString Bridge::start()
         return problem;
 
     m_watcher.setConnection(bus);
-    m_watcher.addWatchedService(QString::fromLatin1(remote::ServiceName));
+    m_watcher.addWatchedService(remote::serviceName());
+    m_panel = remote::panelProxy(bus, PanelTimeoutMs);
     connect(&m_watcher, &QDBusServiceWatcher::serviceRegistered, this, &Bridge::panelAppeared);
     connect(&m_watcher, &QDBusServiceWatcher::serviceUnregistered, this, &Bridge::panelVanished);
     // Matched by path and interface: the panel's unique name changes with
     // every start.
-    bus.connect(QString(), QString::fromLatin1(remote::ObjectPath),
+    bus.connect(QString(), remote::objectPath(),
                 QStringLiteral("org.freedesktop.DBus.Properties"),
                 QStringLiteral("PropertiesChanged"), this,
                 SLOT(propertiesChanged(QString, QVariantMap, QStringList)));
-    if (bus.interface()->isServiceRegistered(QString::fromLatin1(remote::ServiceName)))
+    if (bus.interface()->isServiceRegistered(remote::serviceName()))
         panelAppeared();
     else
-        say(QStringLiteral("no panel yet; waiting for one"));
+        cli::say(QStringLiteral("no panel yet; waiting for one"));
 
-    say(QStringLiteral("connecting to %1:%2").arg(m_settings.host).arg(m_settings.port));
+    cli::say(QStringLiteral("connecting to %1:%2").arg(m_settings.host).arg(m_settings.port));
     // A broker that is not there yet is tried again by the client's thread,
     // with a growing delay; so is one that goes away.
     mosquitto_connect_async(m_client, m_settings.host.toUtf8().constData(), m_settings.port,
@@ -196,7 +195,7 @@ void Bridge::stop()
     if (!m_client)
         return;
     if (m_connected) {
-        const QByteArray topic = (m_settings.prefix + QStringLiteral("/availability")).toUtf8();
+        const QByteArray topic = availabilityTopic(m_settings).toUtf8();
         int mid = 0;
         mosquitto_publish(m_client, &mid, topic.constData(), 7, "offline", Qos, true);
     }
@@ -207,17 +206,17 @@ void Bridge::stop()
 int Bridge::removeDiscovery()
 {
     if (QString problem = setUpClient(); !problem.isEmpty()) {
-        say(problem);
-        return 1;
+        cli::say(problem);
+        return cli::ExitFailure;
     }
     const int rc = mosquitto_connect(m_client, m_settings.host.toUtf8().constData(),
                                      m_settings.port, KeepAliveSeconds);
     if (rc != MOSQ_ERR_SUCCESS) {
-        say(QStringLiteral("cannot connect to %1:%2: %3")
+        cli::say(QStringLiteral("cannot connect to %1:%2: %3")
                 .arg(m_settings.host)
                 .arg(m_settings.port)
                 .arg(QString::fromLocal8Bit(mosquitto_strerror(rc))));
-        return 69;
+        return cli::ExitUnavailable;
     }
     // Acknowledged by the broker, each; this thread runs the client here.
     static int acknowledged;
@@ -231,10 +230,10 @@ int Bridge::removeDiscovery()
         mosquitto_loop(m_client, 100, 1);
     mosquitto_disconnect(m_client);
     if (acknowledged < channels::ChannelCount) {
-        say(QStringLiteral("the broker did not acknowledge every removal"));
-        return 1;
+        cli::say(QStringLiteral("the broker did not acknowledge every removal"));
+        return cli::ExitFailure;
     }
-    say(QStringLiteral("removed the discovery entries of %1").arg(m_node));
+    cli::say(QStringLiteral("removed the discovery entries of %1").arg(m_node));
     return 0;
 }
 
@@ -265,18 +264,19 @@ void Bridge::onMessage(mosquitto*, void* self, const mosquitto_message* message)
 void Bridge::connected(int rc)
 {
     if (rc != 0) {
-        say(QStringLiteral("the broker refused the connection: %1")
+        cli::say(QStringLiteral("the broker refused the connection: %1")
                 .arg(QString::fromLocal8Bit(mosquitto_connack_string(rc))));
         return;
     }
     m_connected = true;
-    say(QStringLiteral("connected to %1:%2%3")
+    cli::say(QStringLiteral("connected to %1:%2%3")
             .arg(m_settings.host)
             .arg(m_settings.port)
             .arg(m_everConnected ? QStringLiteral(" again") : QString()));
     m_everConnected = true;
-    const QByteArray commands = (m_settings.prefix + QStringLiteral("/channel/+/set")).toUtf8();
-    const QByteArray status = (m_settings.discoveryPrefix + QStringLiteral("/status")).toUtf8();
+    const QByteArray commands =
+        channelTopic(m_settings, QStringLiteral("+"), QStringLiteral("set")).toUtf8();
+    const QByteArray status = homeAssistantStatusTopic(m_settings).toUtf8();
     mosquitto_subscribe(m_client, nullptr, commands.constData(), Qos);
     mosquitto_subscribe(m_client, nullptr, status.constData(), Qos);
     publishDiscovery();
@@ -290,13 +290,13 @@ void Bridge::disconnected(int rc)
     if (!m_connected)
         return;
     m_connected = false;
-    say(QStringLiteral("lost the broker (%1); trying again")
+    cli::say(QStringLiteral("lost the broker (%1); trying again")
             .arg(QString::fromLocal8Bit(mosquitto_strerror(rc))));
 }
 
 void Bridge::received(const QString& topic, const QByteArray& payload)
 {
-    if (topic == m_settings.discoveryPrefix + QStringLiteral("/status")) {
+    if (topic == homeAssistantStatusTopic(m_settings)) {
         if (payload == "online") { // Home Assistant started again
             publishDiscovery();
             publishAvailability();
@@ -305,34 +305,39 @@ void Bridge::received(const QString& topic, const QByteArray& payload)
         }
         return;
     }
-    const QString head = m_settings.prefix + QStringLiteral("/channel/");
+    const QString head = topicOf(m_settings, QStringLiteral("channel/"));
     const QString number = topic.mid(head.size()).section(u'/', 0, 0);
     bool ok = false;
     const int channel = number.toInt(&ok);
     static const QMap<QByteArray, QString> Methods{{"ON", QStringLiteral("SwitchChannelOn")},
                                                    {"OFF", QStringLiteral("SwitchChannelOff")},
                                                    {"TOGGLE", QStringLiteral("ToggleChannel")}};
-    const QString method = Methods.value(payload.trimmed().toUpper());
+    const QByteArray command = payload.trimmed().toUpper();
+    const QString method = Methods.value(command);
     if (!ok || channel < 0 || channel >= channels::ChannelCount || method.isEmpty()) {
-        say(QStringLiteral("ignored \"%1\" on %2: send ON, OFF or TOGGLE to channel 0 to 7")
+        cli::say(QStringLiteral("ignored \"%1\" on %2: send ON, OFF or TOGGLE to channel 0 to 7")
                 .arg(QString::fromUtf8(payload.left(64)), topic));
         return;
     }
     if (!m_panelUp) {
-        say(QStringLiteral("ignored %1 on %2: no panel is running").arg(method, topic));
+        cli::say(QStringLiteral("ignored %1 on %2: no panel is running").arg(method, topic));
         return;
     }
-    QDBusMessage call = panelCall(QString::fromLatin1(remote::InterfaceName), method);
-    call << channel;
-    QDBusConnection::sessionBus().asyncCall(call);
+    // Sent without waiting: the answer is the panel's PropertiesChanged.
+    if (command == "ON")
+        m_panel->SwitchChannelOn(channel);
+    else if (command == "OFF")
+        m_panel->SwitchChannelOff(channel);
+    else
+        m_panel->ToggleChannel(channel);
 }
 
 void Bridge::panelAppeared()
 {
     m_panelUp = true;
-    m_captions = panelProperty(QStringLiteral("Captions")).toStringList();
-    m_output = panelProperty(QStringLiteral("OutputState")).toInt();
-    say(QStringLiteral("found the panel"));
+    m_captions = m_panel->captions();
+    m_output = m_panel->outputState();
+    cli::say(QStringLiteral("found the panel"));
     publishAvailability();
     publishState({});
 }
@@ -340,14 +345,14 @@ void Bridge::panelAppeared()
 void Bridge::panelVanished()
 {
     m_panelUp = false;
-    say(QStringLiteral("the panel has gone; waiting for it"));
+    cli::say(QStringLiteral("the panel has gone; waiting for it"));
     publishAvailability();
 }
 
 void Bridge::propertiesChanged(const QString& interface, const QVariantMap& changed,
                                const QStringList&)
 {
-    if (interface != QLatin1String(remote::InterfaceName))
+    if (interface != remote::interfaceName())
         return;
     const QStringList before = m_captions;
     if (changed.contains(QStringLiteral("Captions")))
@@ -368,7 +373,7 @@ void Bridge::publish(const QString& topic, const QByteArray& payload, bool retai
 
 void Bridge::publishAvailability()
 {
-    publish(m_settings.prefix + QStringLiteral("/availability"),
+    publish(availabilityTopic(m_settings),
             m_panelUp ? QByteArrayLiteral("online") : QByteArrayLiteral("offline"));
 }
 
@@ -377,14 +382,14 @@ void Bridge::publishState(const QStringList& before)
     // Each channel whose shown state changed (all, when before is empty).
     for (int channel = 0; channel < m_captions.size() && channel < channels::ChannelCount;
          ++channel) {
-        const bool on = isOn(m_captions[channel]);
-        if (!before.isEmpty() && channel < before.size() && isOn(before[channel]) == on)
+        const bool on = isOn(channel, m_captions[channel]);
+        if (!before.isEmpty() && channel < before.size() && isOn(channel, before[channel]) == on)
             continue;
-        publish(QStringLiteral("%1/channel/%2/state").arg(m_settings.prefix).arg(channel),
+        publish(channelTopic(m_settings, channel, QStringLiteral("state")),
                 on ? QByteArrayLiteral("ON") : QByteArrayLiteral("OFF"));
     }
     if (m_output >= 0)
-        publish(m_settings.prefix + QStringLiteral("/output"), QByteArray::number(m_output));
+        publish(topicOf(m_settings, QStringLiteral("output")), QByteArray::number(m_output));
 }
 
 void Bridge::publishDiscovery()

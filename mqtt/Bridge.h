@@ -1,7 +1,9 @@
 #pragma once
 
 #include "mqtt/Settings.h"
+#include "remote/PanelContract.h"
 
+#include <memory>
 #include <QDBusServiceWatcher>
 #include <QObject>
 #include <QStringList>
@@ -59,7 +61,6 @@ class Bridge : public QObject
     void publishAvailability();
     void publishState(const QStringList& before);
     void publishDiscovery();
-    void say(const QString& line);
 
     Settings m_settings;
     QString m_node;
@@ -70,6 +71,7 @@ class Bridge : public QObject
     QStringList m_captions;
     int m_output = -1;
     QDBusServiceWatcher m_watcher;
+    std::unique_ptr<remote::PanelProxy> m_panel;
 };
 
 } // namespace mqtt

@@ -11,51 +11,70 @@ namespace mqtt
 namespace
 {
 
+// Sets one setting from its text; returns empty or what is wrong with it.
+using Setter = QString (*)(Settings& s, const QString& value);
+
+template <QString Settings::*Member>
+QString text(Settings& s, const QString& value)
+{
+    s.*Member = value;
+    return {};
+}
+
+// One row per setting, the same key on the command line and in the file.
 struct Key {
     const char* name;
     const char* valueName; // nullptr for a flag
     const char* help;
+    const char* initial; // nullptr: none, or one made from the host name
+    const char* shownDefault;
+    Setter set;
 };
 
 constexpr Key Keys[] = {
-    {"host", "HOST", "The broker's host (localhost)."},
-    {"port", "PORT", "The broker's port (1883)."},
-    {"client-id", "ID", "The MQTT client id (pc-automation-<hostname>)."},
-    {"user", "NAME", "The user name for the broker."},
-    {"password-file", "FILE", "A file holding the broker password."},
-    {"cafile", "FILE", "Connect with TLS, trusting the certificates in FILE."},
-    {"prefix", "TOPIC", "The topics' prefix (pc-automation/<hostname>)."},
-    {"discovery-prefix", "TOPIC", "Home Assistant's discovery prefix (homeassistant)."},
-    {"remove-discovery", nullptr, "Remove this board from Home Assistant and exit."},
+    {"host", "HOST", "The broker's host", "localhost", "localhost", &text<&Settings::host>},
+    {"port", "PORT", "The broker's port", "1883", "1883",
+     [](Settings& s, const QString& value) {
+         bool ok = false;
+         s.port = value.toInt(&ok);
+         return ok && s.port >= 1 && s.port <= 65535
+                    ? QString()
+                    : QStringLiteral("port \"%1\" is not a number from 1 to 65535").arg(value);
+     }},
+    {"client-id", "ID", "The MQTT client id", nullptr, "pc-automation-<hostname>",
+     &text<&Settings::clientId>},
+    {"user", "NAME", "The user name for the broker", nullptr, nullptr, &text<&Settings::user>},
+    {"password-file", "FILE", "A file holding the broker password", nullptr, nullptr,
+     &text<&Settings::passwordFile>},
+    {"cafile", "FILE", "Connect with TLS, trusting the certificates in FILE", nullptr, nullptr,
+     &text<&Settings::caFile>},
+    {"prefix", "TOPIC", "The topics' prefix", nullptr, "pc-automation/<hostname>",
+     &text<&Settings::prefix>},
+    {"discovery-prefix", "TOPIC", "Home Assistant's discovery prefix", "homeassistant",
+     "homeassistant", &text<&Settings::discoveryPrefix>},
+    {"remove-discovery", nullptr, "Remove this board from Home Assistant and exit", nullptr,
+     nullptr,
+     [](Settings& s, const QString& value) {
+         s.removeDiscovery =
+             value.isEmpty() || value == QLatin1String("true") || value == QLatin1String("1");
+         return QString();
+     }},
 };
 
-bool apply(Settings& s, const QString& key, const QString& value, QString& problem)
+QString apply(Settings& s, const QString& key, const QString& value)
 {
-    if (key == QLatin1String("host"))
-        s.host = value;
-    else if (key == QLatin1String("port")) {
-        bool ok = false;
-        s.port = value.toInt(&ok);
-        if (!ok || s.port < 1 || s.port > 65535)
-            problem = QStringLiteral("port \"%1\" is not a number from 1 to 65535").arg(value);
-    } else if (key == QLatin1String("client-id"))
-        s.clientId = value;
-    else if (key == QLatin1String("user"))
-        s.user = value;
-    else if (key == QLatin1String("password-file"))
-        s.passwordFile = value;
-    else if (key == QLatin1String("cafile"))
-        s.caFile = value;
-    else if (key == QLatin1String("prefix"))
-        s.prefix = value;
-    else if (key == QLatin1String("discovery-prefix"))
-        s.discoveryPrefix = value;
-    else if (key == QLatin1String("remove-discovery"))
-        s.removeDiscovery =
-            value.isEmpty() || value == QLatin1String("true") || value == QLatin1String("1");
-    else
-        problem = QStringLiteral("unknown key \"%1\"").arg(key);
-    return problem.isEmpty();
+    for (const Key& k : Keys)
+        if (key == QLatin1String(k.name))
+            return k.set(s, value);
+    return QStringLiteral("unknown key \"%1\"").arg(key);
+}
+
+QString helpOf(const Key& k)
+{
+    QString help = QString::fromLatin1(k.help);
+    if (k.shownDefault)
+        help += QStringLiteral(" (%1)").arg(QString::fromLatin1(k.shownDefault));
+    return help + u'.';
 }
 
 } // namespace
@@ -75,6 +94,10 @@ ParsedSettings parseSettings(const QStringList& arguments, const QString& config
         return result;
     };
 
+    for (const Key& k : Keys)
+        if (k.initial)
+            k.set(s, QString::fromLatin1(k.initial));
+
     // The file first, so the command line wins.
     QFile file(configPath);
     if (file.open(QIODevice::ReadOnly)) {
@@ -87,8 +110,7 @@ ParsedSettings parseSettings(const QStringList& arguments, const QString& config
             const qsizetype eq = line.indexOf(u'=');
             const QString key = (eq < 0 ? line : line.left(eq)).trimmed();
             const QString value = eq < 0 ? QString() : line.mid(eq + 1).trimmed();
-            QString problem;
-            if (!apply(s, key, value, problem))
+            if (const QString problem = apply(s, key, value); !problem.isEmpty())
                 return usage(
                     QStringLiteral("%1, line %2: %3").arg(configPath).arg(lineNumber).arg(problem));
         }
@@ -103,9 +125,9 @@ ParsedSettings parseSettings(const QStringList& arguments, const QString& config
     for (const Key& k : Keys)
         parser.addOption(
             k.valueName
-                ? QCommandLineOption(QString::fromLatin1(k.name), QString::fromLatin1(k.help),
+                ? QCommandLineOption(QString::fromLatin1(k.name), helpOf(k),
                                      QString::fromLatin1(k.valueName))
-                : QCommandLineOption(QString::fromLatin1(k.name), QString::fromLatin1(k.help)));
+                : QCommandLineOption(QString::fromLatin1(k.name), helpOf(k)));
     result.common = cli::parseCommon(parser, arguments);
     if (result.common.outcome != cli::Outcome::Run)
         return result;
@@ -113,8 +135,8 @@ ParsedSettings parseSettings(const QStringList& arguments, const QString& config
         const QString name = QString::fromLatin1(k.name);
         if (!parser.isSet(name))
             continue;
-        QString problem;
-        if (!apply(s, name, k.valueName ? parser.value(name) : QString(), problem))
+        if (const QString problem = k.set(s, k.valueName ? parser.value(name) : QString());
+            !problem.isEmpty())
             return usage(problem);
     }
     const QString host = QSysInfo::machineHostName();

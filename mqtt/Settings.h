@@ -11,14 +11,15 @@ namespace mqtt
 {
 
 struct Settings {
-    QString host = QStringLiteral("localhost");
-    int port = 1883;
+    // Defaults are the rows of the settings table (Settings.cpp).
+    QString host;
+    int port = 0;
     QString clientId; // default: pc-automation-<hostname>
     QString user;
     QString passwordFile; // the password is read from this file
     QString caFile;       // TLS when set
     QString prefix;       // default: pc-automation/<hostname>
-    QString discoveryPrefix = QStringLiteral("homeassistant");
+    QString discoveryPrefix;
     bool removeDiscovery = false;
 };
 

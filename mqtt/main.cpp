@@ -24,11 +24,12 @@ void onSignal(int)
 
 int main(int argc, char* argv[])
 {
+    cli::programName() = "pc-automation-mqtt";
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("pc-automation-mqtt"));
     const mqtt::ParsedSettings parsed =
         mqtt::parseSettings(QCoreApplication::arguments(), mqtt::defaultConfigPath());
-    if (const int status = cli::finish(parsed.common, "pc-automation-mqtt", PC_AUTOMATION_VERSION);
+    if (const int status = cli::finish(parsed.common, PC_AUTOMATION_VERSION);
         status >= 0)
         return status;
 
@@ -39,8 +40,8 @@ int main(int argc, char* argv[])
         if (parsed.settings.removeDiscovery) {
             status = bridge.removeDiscovery();
         } else if (const QString problem = bridge.start(); !problem.isEmpty()) {
-            std::fprintf(stderr, "pc-automation-mqtt: %s\n", qPrintable(problem));
-            status = 69;
+            cli::say(problem);
+            status = cli::ExitUnavailable;
         } else {
             // SIGTERM (systemd) and SIGINT end it cleanly: offline is said, not willed.
             if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) == 0) {

@@ -1,11 +1,9 @@
 #include "panel/ControlPanel.h"
 
-#include "automation/LoopTest.h"
 #include "panel/ChannelButton.h"
 #include "panel/ClockText.h"
 
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -104,10 +102,7 @@ constexpr std::array<int, automation::FieldCount> FieldFocusOrder{
     5,  7,  3,  2,  6,  8,  9,  10, 11, 12, 13, 14, 15, 16, 17, 18,
     19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32, 1,  4};
 
-QString text(std::string_view utf8)
-{
-    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
-}
+using channels::text;
 
 } // namespace
 
@@ -150,9 +145,13 @@ QFont panelFont(FontKind kind)
 }
 
 ControlPanel::ControlPanel(channels::PortWrite write, QWidget* parent)
-    : QWidget(parent), m_write(std::move(write)),
-      m_clock([] { return QDateTime::currentDateTime(); }),
-      m_stepPause(automation::DefaultStepPause)
+    : ControlPanel(*new automation::PanelModel(std::move(write)), parent)
+{
+    m_ownModel.reset(&m_model);
+}
+
+ControlPanel::ControlPanel(automation::PanelModel& model, QWidget* parent)
+    : QWidget(parent), m_model(model)
 {
     setWindowTitle(QStringLiteral("DIGITAL I/O BOARD"));
     setFont(panelFont(FontKind::Window));
@@ -176,6 +175,14 @@ ControlPanel::ControlPanel(channels::PortWrite write, QWidget* parent)
     connect(&Timer2, &QTimer::timeout, this, &ControlPanel::ClockTick);
     Timer1.start();
     Timer2.start();
+
+    connect(&m_model, &automation::PanelModel::captionChanged, this, &ControlPanel::showCaption);
+    connect(&m_model, &automation::PanelModel::fieldChanged, this,
+            [this](int number, const QString& text) {
+                if (QLineEdit* edit = field(number); edit && edit->text() != text)
+                    edit->setText(text);
+            });
+    connect(&m_model, &automation::PanelModel::exitRequested, this, &QWidget::close);
 }
 
 void ControlPanel::buildControls()
@@ -204,7 +211,7 @@ void ControlPanel::buildControls()
     chainFocus(exitButton);
 
     for (const channels::Channel& row : channels::ChannelTable) {
-        auto* button = new ChannelButton(text(row.initialCaption), this);
+        auto* button = new ChannelButton(m_model.captions()[row.number], this);
         button->setObjectName(text(row.button));
         const ChannelLine& line = ChannelLines[static_cast<std::size_t>(row.number)];
         button->setGeometry(Twips{blockOf(row.number).buttonLeft, line.top - ButtonAboveFields,
@@ -230,12 +237,17 @@ void ControlPanel::buildControls()
                 Twips{block.fieldLefts[c], line.top, FieldWidth, FieldHeight}.rect());
             field->setFont(panelFont(FontKind::Small));
             field->setMaxLength(std::numeric_limits<int>::max()); // no length limit
+            field->setText(m_model.fieldText(numbers[c]));
+            connect(field, &QLineEdit::textChanged, this,
+                    [this, number = numbers[c]](const QString& typed) {
+                        m_model.setFieldText(number, typed);
+                    });
             m_fields[static_cast<std::size_t>(numbers[c] - 1)] = field;
         }
         for (std::size_t s = 0; s < line.separators.size(); ++s) {
             auto* colon = new QLabel(QStringLiteral("："), this);
             colon->setObjectName(QStringLiteral("Label%1").arg(line.separators[s]));
-            // Centred on the fields' line.
+            // A little below the middle of the fields' line.
             colon->setGeometry(
                 Twips{block.separatorLefts[s], line.top + 120, SeparatorSize, SeparatorSize}
                     .rect());
@@ -243,6 +255,8 @@ void ControlPanel::buildControls()
             colon->setAlignment(Qt::AlignCenter);
         }
     }
+    for (int channel = 0; channel < channels::ChannelCount; ++channel)
+        showCaption(channel, m_model.captions()[channel]);
     for (int number : FieldFocusOrder)
         chainFocus(m_fields[static_cast<std::size_t>(number - 1)]);
 
@@ -271,51 +285,14 @@ QLineEdit* ControlPanel::field(int number) const
     return m_fields[static_cast<std::size_t>(number - 1)];
 }
 
-void ControlPanel::setClock(std::function<QDateTime()> clock)
-{
-    m_clock = std::move(clock);
-}
-
-QString ControlPanel::causeName(Cause cause)
-{
-    switch (cause) {
-    case Cause::Click:
-        return QStringLiteral("click");
-    case Cause::Schedule:
-        return QStringLiteral("schedule");
-    case Cause::Loop:
-        return QStringLiteral("loop");
-    case Cause::Remote:
-        return QStringLiteral("dbus");
-    case Cause::Exit:
-        return QStringLiteral("exit");
-    }
-    return {};
-}
-
-void ControlPanel::writePort(std::int16_t value, Cause cause)
-{
-    if (m_write)
-        m_write(value);
-    emit portWritten(value, causeName(cause));
-}
-
-channels::ChannelContext ControlPanel::channelContext(Cause cause)
-{
-    return channels::ChannelContext{
-        OutputState, [this, cause](std::int16_t value) { writePort(value, cause); },
-        [this](int channel, std::string_view caption) { setCaption(channel, caption); }};
-}
-
-void ControlPanel::setCaption(int channel, std::string_view caption)
+void ControlPanel::showCaption(int channel, const QString& caption)
 {
     if (channel < 0 || channel >= channels::ChannelCount)
         return;
     ChannelButton* button = m_channelButtons[static_cast<std::size_t>(channel)];
-    button->setText(text(caption));
+    button->setText(caption);
     // The look follows the caption shown, not the output byte.
-    button->setLit(caption == channels::ChannelTable[static_cast<std::size_t>(channel)].onCaption);
-    emit stateChanged();
+    button->setLit(m_model.channelState(channel) == channels::ChannelState::On);
 }
 
 QStringList ControlPanel::captions() const
@@ -326,50 +303,9 @@ QStringList ControlPanel::captions() const
     return list;
 }
 
-void ControlPanel::ToggleChannel(int channel, Cause cause)
-{
-    auto ctx = channelContext(cause);
-    channels::ToggleChannel(ctx, channel);
-}
-
-void ControlPanel::SwitchChannelOn(int channel, Cause cause)
-{
-    auto ctx = channelContext(cause);
-    channels::SwitchChannelOn(ctx, channel);
-}
-
-void ControlPanel::SwitchChannelOff(int channel, Cause cause)
-{
-    auto ctx = channelContext(cause);
-    channels::SwitchChannelOff(ctx, channel);
-}
-
-void ControlPanel::AllOff(Cause cause)
-{
-    auto ctx = channelContext(cause);
-    OutputState = 0;
-    writePort(0, cause);
-    channels::RefreshCaptions(ctx);
-}
-
-void ControlPanel::SchedulerTick()
-{
-    auto ctx = channelContext(Cause::Schedule);
-    automation::SchedulerSeams seams{
-        [this](int number) {
-            const QLineEdit* edit = field(number);
-            return edit ? edit->text() : QString();
-        },
-        [this] { return m_clock().time(); },
-        [&ctx](int channel) { channels::SwitchChannelOn(ctx, channel); },
-        [&ctx](int channel) { channels::SwitchChannelOff(ctx, channel); },
-    };
-    automation::SchedulerTick(seams);
-}
-
 void ControlPanel::ClockTick()
 {
-    const QDateTime now = m_clock();
+    const QDateTime now = m_model.now();
     const QLocale locale; // the system's, unless a test has set another
     setWindowTitle(DateText(locale, now.date()));
     const QString time = TimeText(locale, now.time());
@@ -379,40 +315,9 @@ void ControlPanel::ClockTick()
     m_clockLabel->setText(time);
 }
 
-void ControlPanel::LoopTest()
-{
-    if (m_closing)
-        return;
-    auto ctx = channelContext(Cause::Loop);
-    automation::LoopSeams seams{
-        OutputState,
-        StopRequested,
-        [this](std::int16_t value) { writePort(value, Cause::Loop); },
-        [this] { automation::StepPause(m_scratch, m_stepPause); },
-        [&ctx] { channels::RefreshCaptions(ctx); },
-        [] { QCoreApplication::processEvents(QEventLoop::AllEvents); },
-        [this] { return m_closing; },
-    };
-    automation::LoopTest(seams);
-}
-
-void ControlPanel::StopLoop()
-{
-    automation::StopLoop(OutputState, StopRequested);
-    emit stateChanged();
-}
-
-void ControlPanel::ExitCommand()
-{
-    StopRequested = -1;
-    m_closing = true; // a running loop test ends before its next step
-    writePort(0, Cause::Exit);
-    close();
-}
-
 void ControlPanel::closeEvent(QCloseEvent* event)
 {
-    m_closing = true;
+    m_model.beginClosing();
     Timer1.stop();
     Timer2.stop();
     QWidget::closeEvent(event);

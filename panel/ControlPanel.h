@@ -1,12 +1,13 @@
 #pragma once
 
-#include "automation/Scheduler.h"
+#include "automation/PanelModel.h"
 #include "channels/ChannelTable.h"
 
 #include <array>
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <QDateTime>
 #include <QFont>
 #include <QStringList>
@@ -27,8 +28,8 @@ enum class FontKind { Window, Small, SmallBold, Clock, Title };
 QFont panelFont(FontKind kind);
 
 // The system's one window: eight channel buttons, 32 schedule fields, the loop
-// test and exit buttons, the clock and the fixed labels. It owns the output
-// byte, the stop request and both timers.
+// test and exit buttons, the clock and the fixed labels, drawn from the model
+// that holds the program's state, and both timers.
 class ControlPanel : public QWidget
 {
     Q_OBJECT
@@ -36,46 +37,32 @@ class ControlPanel : public QWidget
   public:
     static constexpr int ClientWidth = 489; // the inside of a 497 x 542 window
     static constexpr int ClientHeight = 508;
+    using Cause = automation::PanelModel::Cause;
 
+    explicit ControlPanel(automation::PanelModel& model, QWidget* parent = nullptr);
+    // A window with a model of its own that writes to write.
     explicit ControlPanel(channels::PortWrite write, QWidget* parent = nullptr);
 
-    // Seams for tests: the clock the scheduler and the display read, and the
-    // shortest length of one loop-test step.
-    void setClock(std::function<QDateTime()> clock);
-    void setStepPause(std::chrono::milliseconds pause) { m_stepPause = pause; }
+    automation::PanelModel& model() { return m_model; }
 
-    std::int16_t outputState() const { return OutputState; }
-    std::int16_t stopRequested() const { return StopRequested; }
-    std::int32_t pauseScratch() const { return m_scratch; }
+    // Seams for tests, passed on to the model.
+    void setClock(std::function<QDateTime()> clock) { m_model.setClock(std::move(clock)); }
+    void setStepPause(std::chrono::milliseconds pause) { m_model.setStepPause(pause); }
+
+    std::int16_t outputState() const { return m_model.outputState(); }
+    std::int16_t stopRequested() const { return m_model.stopRequested(); }
+    std::int32_t pauseScratch() const { return m_model.pauseScratch(); }
+    QStringList captions() const;
     QTimer& timer1() { return Timer1; }
     QTimer& timer2() { return Timer2; }
     QLineEdit* field(int number) const; // TextN, N = 1 .. automation::FieldCount
 
-    // What made a port write; other programs are told with each write.
-    enum class Cause { Click, Schedule, Loop, Remote, Exit };
-    static QString causeName(Cause cause);
-
-    // For other programs: the channel operations a click or a schedule
-    // entry uses, so the port, OutputState and the captions stay in step.
-    void SwitchChannelOn(int channel, Cause cause);
-    void SwitchChannelOff(int channel, Cause cause);
-    // Writes 0, as exit does, but keeps the window: OutputState and the
-    // captions follow.
-    void AllOff(Cause cause);
-    QStringList captions() const;
-    bool isClosing() const { return m_closing; }
-
-  signals:
-    void portWritten(qint16 value, const QString& cause);
-    // OutputState or a caption may have changed.
-    void stateChanged();
-
   public slots:
-    void ToggleChannel(int channel, Cause cause = Cause::Click);
-    void LoopTest();
-    void StopLoop();
-    void ExitCommand();
-    void SchedulerTick();
+    void ToggleChannel(int channel) { m_model.ToggleChannel(channel, Cause::Click); }
+    void LoopTest() { m_model.LoopTest(); }
+    void StopLoop() { m_model.StopLoop(); }
+    void ExitCommand() { m_model.ExitCommand(); }
+    void SchedulerTick() { m_model.SchedulerTick(); }
     void ClockTick();
 
   protected:
@@ -86,20 +73,12 @@ class ControlPanel : public QWidget
 
   private:
     void buildControls();
-    channels::ChannelContext channelContext(Cause cause);
-    void writePort(std::int16_t value, Cause cause);
-    void setCaption(int channel, std::string_view caption);
+    void showCaption(int channel, const QString& caption);
 
-    std::int16_t OutputState = 0;
-    std::int16_t StopRequested = 0;
-    volatile std::int32_t m_scratch = 0;
+    std::unique_ptr<automation::PanelModel> m_ownModel;
+    automation::PanelModel& m_model;
     QTimer Timer1{this};
     QTimer Timer2{this};
-
-    channels::PortWrite m_write;
-    std::function<QDateTime()> m_clock;
-    std::chrono::milliseconds m_stepPause;
-    bool m_closing = false;
 
     std::array<ChannelButton*, channels::ChannelCount> m_channelButtons{};
     std::array<QLineEdit*, automation::FieldCount> m_fields{};

@@ -1,14 +1,13 @@
 #include "remote/CommandLine.h"
 
-#include "remote/PanelBus.h"
+#include "channels/ChannelTable.h"
+#include "remote/PanelContract.h"
 #include "remote/ScheduleStore.h"
 
 #include <cstdio>
 #include <QCommandLineParser>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <QDBusInterface>
-#include <QDBusReply>
 
 namespace remote
 {
@@ -17,10 +16,11 @@ namespace
 {
 
 constexpr const char* ChannelCommands[] = {"on", "off", "toggle"};
+constexpr int CallTimeoutMs = 5000;
 
 int fail(int status, const QString& line)
 {
-    std::fprintf(stderr, "pc-automation: %s\n", qPrintable(line));
+    cli::say(line);
     return status;
 }
 
@@ -107,42 +107,46 @@ int runCommand(const Request& request)
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
-        return fail(ExitUnavailable, QStringLiteral("no D-Bus session bus (%1), so no panel to "
-                                                    "talk to")
-                                         .arg(bus.lastError().message()));
-    if (!bus.interface()->isServiceRegistered(QString::fromLatin1(ServiceName)))
-        return fail(ExitUnavailable, QStringLiteral("no panel is running in this session"));
-    QDBusInterface panel(QString::fromLatin1(ServiceName), QString::fromLatin1(ObjectPath),
-                         QString::fromLatin1(InterfaceName), bus);
+        return fail(cli::ExitUnavailable,
+                    QStringLiteral("no D-Bus session bus (%1), so no panel to talk to")
+                        .arg(bus.lastError().message()));
+    if (!bus.interface()->isServiceRegistered(serviceName()))
+        return fail(cli::ExitUnavailable, QStringLiteral("no panel is running in this session"));
+    const auto panel = panelProxy(bus, CallTimeoutMs);
 
     if (request.command == QLatin1String("state")) {
-        const QVariant value = panel.property("OutputState");
-        const QStringList captions = panel.property("Captions").toStringList();
-        if (!value.isValid() || captions.size() != 8)
+        const int value = panel->outputState();
+        const QStringList captions = panel->captions();
+        if (panel->lastError().isValid() || captions.size() != channels::ChannelCount)
             return fail(
-                ExitUnavailable,
-                QStringLiteral("the panel did not answer: %1").arg(panel.lastError().message()));
-        std::printf("OutputState=%d\n", value.toInt());
+                cli::ExitUnavailable,
+                QStringLiteral("the panel did not answer: %1").arg(panel->lastError().message()));
+        std::printf("OutputState=%d\n", value);
         for (int ch = 0; ch < captions.size(); ++ch)
             std::printf("BIT%d=%s\n", ch,
-                        captions[ch].endsWith(QStringLiteral("開")) ? "on" : "off");
+                        channels::StateOfCaption(ch, captions[ch]) == channels::ChannelState::On
+                            ? "on"
+                            : "off");
         for (int ch = 0; ch < captions.size(); ++ch) // quoted for eval
             std::printf("CAPTION%d='%s'\n", ch, qPrintable(captions[ch]));
         return 0;
     }
-    static const QMap<QString, QString> Methods{
-        {QStringLiteral("on"), QStringLiteral("SwitchChannelOn")},
-        {QStringLiteral("off"), QStringLiteral("SwitchChannelOff")},
-        {QStringLiteral("toggle"), QStringLiteral("ToggleChannel")},
-        {QStringLiteral("all-off"), QStringLiteral("AllOff")}};
-    const QString method = Methods.value(request.command);
-    const QDBusMessage reply =
-        request.channel >= 0 ? panel.call(method, request.channel) : panel.call(method);
-    if (reply.type() == QDBusMessage::ErrorMessage)
-        return fail(reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown")
-                        ? ExitUnavailable
-                        : 1,
-                    QStringLiteral("the panel refused %1: %2").arg(method, reply.errorMessage()));
+    const int ch = request.channel;
+    const QString& command = request.command;
+    const QString method = command == QLatin1String("on")       ? QStringLiteral("SwitchChannelOn")
+                           : command == QLatin1String("off")    ? QStringLiteral("SwitchChannelOff")
+                           : command == QLatin1String("toggle") ? QStringLiteral("ToggleChannel")
+                                                                : QStringLiteral("AllOff");
+    QDBusPendingReply<> reply = command == QLatin1String("on")       ? panel->SwitchChannelOn(ch)
+                                : command == QLatin1String("off")    ? panel->SwitchChannelOff(ch)
+                                : command == QLatin1String("toggle") ? panel->ToggleChannel(ch)
+                                                                     : panel->AllOff();
+    reply.waitForFinished();
+    if (reply.isError())
+        return fail(reply.error().type() == QDBusError::ServiceUnknown ? cli::ExitUnavailable
+                                                                        : cli::ExitFailure,
+                    QStringLiteral("the panel refused %1: %2")
+                        .arg(method, reply.error().message()));
     return 0;
 }
 

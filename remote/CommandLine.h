@@ -10,9 +10,6 @@
 namespace remote
 {
 
-// Exit status when no panel runs, as sysexits(3) has it.
-inline constexpr int ExitUnavailable = 69;
-
 struct Request {
     cli::Common common;
     QString command; // on, off, toggle, all-off, state; empty: start the panel

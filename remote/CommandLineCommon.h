@@ -23,7 +23,24 @@ struct Common {
     }
 };
 
-inline constexpr int ExitUsage = 64; // sysexits(3)
+// Exit statuses, as sysexits(3) has them where it has one.
+inline constexpr int ExitFailure = 1; // the panel or the broker refused
+inline constexpr int ExitUsage = 64;
+inline constexpr int ExitUnavailable = 69; // no panel, bus or broker to talk to
+
+// The name every message of this process starts with.
+inline const char*& programName()
+{
+    static const char* name = "pc-automation";
+    return name;
+}
+
+// One line on stderr, in the program's voice.
+inline void say(const QString& line)
+{
+    std::fprintf(stderr, "%s: %s\n", programName(), qPrintable(line));
+    std::fflush(stderr);
+}
 
 // Adds --help and --version to parser and parses arguments (the program's
 // name first).
@@ -43,9 +60,12 @@ inline Common parseCommon(QCommandLineParser& parser, const QStringList& argumen
             QStringLiteral("unexpected argument %1").arg(parser.positionalArguments()[0]));
     if (parser.isSet(help)) {
         common.outcome = Outcome::Help;
-        // Without an application object yet, the parser cannot name the program.
-        common.text = parser.helpText().replace(QStringLiteral("<executable_name>"),
-                                                arguments.value(0).section(u'/', -1));
+        // Qt names the program by the path it was started from, or not at
+        // all without an application object: the help names it plainly.
+        common.text = parser.helpText();
+        const qsizetype options = common.text.indexOf(QStringLiteral(" [options]"));
+        if (common.text.startsWith(QStringLiteral("Usage: ")) && options > 0)
+            common.text.replace(7, options - 7, QString::fromUtf8(programName()));
     } else if (parser.isSet(version)) {
         common.outcome = Outcome::Version;
     }
@@ -54,8 +74,9 @@ inline Common parseCommon(QCommandLineParser& parser, const QStringList& argumen
 
 // Prints the help, the version or the usage error. Returns the exit status,
 // or -1 when the program is to go on.
-inline int finish(const Common& common, const char* program, const char* version)
+inline int finish(const Common& common, const char* version)
 {
+    const char* program = programName();
     switch (common.outcome) {
     case Outcome::Help:
         std::printf("%s", qPrintable(common.text));
@@ -64,7 +85,7 @@ inline int finish(const Common& common, const char* program, const char* version
         std::printf("%s %s\n", program, version);
         return 0;
     case Outcome::UsageError:
-        std::fprintf(stderr, "%s: %s (see --help)\n", program, qPrintable(common.text));
+        say(QStringLiteral("%1 (see --help)").arg(common.text));
         return ExitUsage;
     case Outcome::Run:
         break;

@@ -1,42 +1,52 @@
 #include "remote/PanelBus.h"
 
-#include "automation/Scheduler.h"
+#include "PanelAdaptor.h"
+#include "automation/PanelModel.h"
 #include "channels/ChannelTable.h"
-#include "panel/ControlPanel.h"
+#include "remote/PanelContract.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QLineEdit>
 
 namespace remote
 {
 
-PanelBus::PanelBus(panel::ControlPanel& window, QObject* parent)
-    : QObject(parent), m_window(window), m_announcedState(window.outputState()),
-      m_announcedCaptions(window.captions())
+namespace
 {
-    connect(&m_window, &panel::ControlPanel::portWritten, this, &PanelBus::PortWritten);
-    connect(&m_window, &panel::ControlPanel::stateChanged, this, &PanelBus::announceChanges);
+using Cause = automation::PanelModel::Cause;
+}
+
+PanelBus::PanelBus(automation::PanelModel& model, QObject* parent)
+    : QObject(parent), m_model(model), m_announcedState(model.outputState()),
+      m_announcedCaptions(model.captions())
+{
+    new PanelAdaptor(this); // owned by this object; relays its signals
+    connect(&m_model, &automation::PanelModel::portWritten, this, &PanelBus::PortWritten);
+    connect(&m_model, &automation::PanelModel::stateChanged, this, &PanelBus::announceChanges);
+}
+
+bool PanelBus::exportOn(QDBusConnection& bus)
+{
+    return bus.registerObject(objectPath(), this);
 }
 
 qint16 PanelBus::outputState() const
 {
-    return m_window.outputState();
+    return m_model.outputState();
 }
 
 QStringList PanelBus::captions() const
 {
-    return m_window.captions();
+    return m_model.captions();
 }
 
 bool PanelBus::accepting()
 {
     // Once exit has begun, nothing more may reach the port after its 0.
-    if (!m_window.isClosing())
+    if (!m_model.isClosing())
         return true;
     if (calledFromDBus())
-        sendErrorReply(QStringLiteral("net.pcautomation.Panel1.Error.Closing"),
-                       QStringLiteral("the panel is closing"));
+        sendErrorReply(closingError(), QStringLiteral("the panel is closing"));
     return false;
 }
 
@@ -66,53 +76,53 @@ bool PanelBus::validField(int number)
 void PanelBus::ToggleChannel(int channel)
 {
     if (validChannel(channel) && accepting())
-        m_window.ToggleChannel(channel, panel::ControlPanel::Cause::Remote);
+        m_model.ToggleChannel(channel, Cause::Remote);
 }
 
 void PanelBus::SwitchChannelOn(int channel)
 {
     if (validChannel(channel) && accepting())
-        m_window.SwitchChannelOn(channel, panel::ControlPanel::Cause::Remote);
+        m_model.SwitchChannelOn(channel, Cause::Remote);
 }
 
 void PanelBus::SwitchChannelOff(int channel)
 {
     if (validChannel(channel) && accepting())
-        m_window.SwitchChannelOff(channel, panel::ControlPanel::Cause::Remote);
+        m_model.SwitchChannelOff(channel, Cause::Remote);
 }
 
 void PanelBus::AllOff()
 {
     if (accepting())
-        m_window.AllOff(panel::ControlPanel::Cause::Remote);
+        m_model.AllOff(Cause::Remote);
 }
 
 QString PanelBus::Field(int number)
 {
-    return validField(number) ? m_window.field(number)->text() : QString();
+    return validField(number) ? m_model.fieldText(number) : QString();
 }
 
 void PanelBus::SetField(int number, const QString& text)
 {
     if (validField(number) && accepting())
-        m_window.field(number)->setText(text);
+        m_model.setFieldText(number, text);
 }
 
 void PanelBus::Activate()
 {
-    m_window.show();
-    m_window.raise();
-    m_window.activateWindow();
+    // A window that is closing is not brought back.
+    if (accepting())
+        emit activateRequested();
 }
 
 void PanelBus::announceChanges()
 {
     QVariantMap changed;
-    if (m_window.outputState() != m_announcedState) {
-        m_announcedState = m_window.outputState();
+    if (m_model.outputState() != m_announcedState) {
+        m_announcedState = m_model.outputState();
         changed.insert(QStringLiteral("OutputState"), QVariant::fromValue(m_announcedState));
     }
-    const QStringList shown = m_window.captions();
+    const QStringList shown = m_model.captions();
     if (shown != m_announcedCaptions) {
         m_announcedCaptions = shown;
         changed.insert(QStringLiteral("Captions"), shown);
@@ -120,9 +130,9 @@ void PanelBus::announceChanges()
     if (changed.isEmpty())
         return;
     QDBusMessage signal = QDBusMessage::createSignal(
-        QString::fromLatin1(ObjectPath), QStringLiteral("org.freedesktop.DBus.Properties"),
+        objectPath(), QStringLiteral("org.freedesktop.DBus.Properties"),
         QStringLiteral("PropertiesChanged"));
-    signal << QString::fromLatin1(InterfaceName) << changed << QStringList();
+    signal << interfaceName() << changed << QStringList();
     QDBusConnection::sessionBus().send(signal);
 }
 

@@ -4,29 +4,29 @@
 #include <QObject>
 #include <QStringList>
 
-namespace panel
+namespace automation
 {
-class ControlPanel;
+class PanelModel;
 }
 
-// The panel's face to other programs: a D-Bus interface on the session bus
-// (net.pcautomation.Panel1, described in net.pcautomation.Panel1.xml).
+// The panel's face to other programs: the D-Bus interface
+// net.pcautomation.Panel1 on the session bus, through the adaptor generated
+// from its XML. It acts on the panel's model, never on the window.
 namespace remote
 {
-
-inline constexpr const char* ServiceName = "net.pcautomation.Panel";
-inline constexpr const char* ObjectPath = "/net/pcautomation/Panel";
-inline constexpr const char* InterfaceName = "net.pcautomation.Panel1";
 
 class PanelBus : public QObject, protected QDBusContext
 {
     Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "net.pcautomation.Panel1")
     Q_PROPERTY(qint16 OutputState READ outputState)
     Q_PROPERTY(QStringList Captions READ captions)
 
   public:
-    explicit PanelBus(panel::ControlPanel& window, QObject* parent = nullptr);
+    explicit PanelBus(automation::PanelModel& model, QObject* parent = nullptr);
+
+    // Puts the interface at the panel's object path on bus. False when the
+    // bus refused it.
+    bool exportOn(QDBusConnection& bus);
 
     qint16 outputState() const;
     QStringList captions() const;
@@ -42,6 +42,8 @@ class PanelBus : public QObject, protected QDBusContext
 
   signals:
     void PortWritten(qint16 value, const QString& cause);
+    // Activate was called: the window is to be raised.
+    void activateRequested();
 
   private:
     // Each sends the D-Bus error and returns false when the call must not act.
@@ -51,7 +53,7 @@ class PanelBus : public QObject, protected QDBusContext
     bool validField(int number);
     void announceChanges();
 
-    panel::ControlPanel& m_window;
+    automation::PanelModel& m_model;
     qint16 m_announcedState = 0;
     QStringList m_announcedCaptions;
 };

@@ -1,7 +1,6 @@
 #include "remote/ScheduleStore.h"
 
-#include "automation/Scheduler.h"
-#include "panel/ControlPanel.h"
+#include "automation/PanelModel.h"
 
 #include <cstdio>
 #include <QDir>
@@ -9,7 +8,6 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLineEdit>
 #include <QSaveFile>
 #include <QStandardPaths>
 
@@ -45,14 +43,13 @@ QString ScheduleStore::defaultPath()
            QStringLiteral("/pc-automation/schedule.conf");
 }
 
-ScheduleStore::ScheduleStore(QString path, panel::ControlPanel& window, QObject* parent)
-    : QObject(parent), m_path(std::move(path)), m_window(window)
+ScheduleStore::ScheduleStore(QString path, automation::PanelModel& model, QObject* parent)
+    : QObject(parent), m_path(std::move(path)), m_model(model)
 {
     m_saveTimer.setSingleShot(true);
     m_saveTimer.setInterval(SaveDelayMs);
     connect(&m_saveTimer, &QTimer::timeout, this, [this] { saveNow(); });
-    for (int n = 1; n <= automation::FieldCount; ++n)
-        connect(m_window.field(n), &QLineEdit::textChanged, this, &ScheduleStore::changed);
+    connect(&m_model, &automation::PanelModel::fieldChanged, this, &ScheduleStore::changed);
 }
 
 void ScheduleStore::changed()
@@ -106,7 +103,7 @@ QString ScheduleStore::load()
     }
     m_loading = true;
     for (auto it = fields.begin(); it != fields.end(); ++it)
-        m_window.field(it.key().toInt())->setText(it.value().toString());
+        m_model.setFieldText(it.key().toInt(), it.value().toString());
     m_loading = false;
     return {};
 }
@@ -116,7 +113,7 @@ QString ScheduleStore::saveNow()
     m_saveTimer.stop();
     QJsonObject fields;
     for (int n = 1; n <= automation::FieldCount; ++n) {
-        const QString text = m_window.field(n)->text();
+        const QString text = m_model.fieldText(n);
         if (!text.isEmpty())
             fields.insert(QString::number(n), text);
     }

@@ -4,9 +4,9 @@
 #include <QString>
 #include <QTimer>
 
-namespace panel
+namespace automation
 {
-class ControlPanel;
+class PanelModel;
 }
 
 namespace remote
@@ -24,7 +24,7 @@ class ScheduleStore : public QObject
     // $XDG_CONFIG_HOME/pc-automation/schedule.conf
     static QString defaultPath();
 
-    ScheduleStore(QString path, panel::ControlPanel& window, QObject* parent = nullptr);
+    ScheduleStore(QString path, automation::PanelModel& model, QObject* parent = nullptr);
 
     // Fills the fields from the file. Returns empty, or the one-line problem
     // that made the panel start with empty fields.
@@ -37,7 +37,7 @@ class ScheduleStore : public QObject
     void changed();
 
     QString m_path;
-    panel::ControlPanel& m_window;
+    automation::PanelModel& m_model;
     QTimer m_saveTimer;
     bool m_loading = false;
     QString m_lastProblem;

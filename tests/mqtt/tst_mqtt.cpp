@@ -3,8 +3,9 @@
 // under dbus-run-session): the panel lives in this process, so it can be
 // clicked, and a libmosquitto client here is the home-automation side.
 #include "channels/ChannelTable.h"
-#include "panel/ControlPanel.h"
+#include "automation/PanelModel.h"
 #include "remote/PanelBus.h"
+#include "remote/PanelContract.h"
 
 #include <mosquitto.h>
 #include <mutex>
@@ -14,7 +15,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QPushButton>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -78,27 +78,24 @@ struct Peer {
     }
 };
 
-// The panel as the program runs it: the window, with its bus name and object.
+// The panel as the program runs it, without its window: the model, with its
+// bus name and object.
 struct LocalPanel {
     std::vector<int> writes;
-    panel::ControlPanel window{[this](std::int16_t v) { writes.push_back(v); }};
-    remote::PanelBus bus{window};
+    automation::PanelModel model{[this](std::int16_t v) { writes.push_back(v); }};
+    remote::PanelBus bus{model};
 
     bool up()
     {
         auto c = QDBusConnection::sessionBus();
-        return c.registerService(QString::fromLatin1(remote::ServiceName)) &&
-               c.registerObject(QString::fromLatin1(remote::ObjectPath),
-                                QString::fromLatin1(remote::InterfaceName), &bus,
-                                QDBusConnection::ExportAllSlots |
-                                    QDBusConnection::ExportAllSignals |
-                                    QDBusConnection::ExportAllProperties);
+        return c.registerService(remote::serviceName()) &&
+               bus.exportOn(c);
     }
     void down()
     {
         auto c = QDBusConnection::sessionBus();
-        c.unregisterObject(QString::fromLatin1(remote::ObjectPath));
-        c.unregisterService(QString::fromLatin1(remote::ServiceName));
+        c.unregisterObject(remote::objectPath());
+        c.unregisterService(remote::serviceName());
     }
     ~LocalPanel() { down(); }
 };
@@ -295,7 +292,7 @@ void tst_Mqtt::commands()
     QCOMPARE(QList<int>(m_panel->writes.begin(), m_panel->writes.end()), expected);
     if (!writes.isEmpty()) { // the window and the state topic follow
         const int ch = topic.section(u'/', 3, 3).toInt();
-        QCOMPARE(m_panel->window.captions()[ch], appliance(ch) + QStringLiteral("開"));
+        QCOMPARE(m_panel->model.captions()[ch], appliance(ch) + QStringLiteral("開"));
         QTRY_COMPARE_WITH_TIMEOUT(m_peer->value(QStringLiteral("test/pc/channel/%1/state").arg(ch)),
                                   QByteArray("ON"), Bound);
     }
@@ -306,8 +303,7 @@ void tst_Mqtt::commands()
 
 void tst_Mqtt::clickReachesTheStateTopic()
 {
-    m_panel->window.show();
-    QTest::mouseClick(m_panel->window.findChild<QPushButton*>("BIT5"), Qt::LeftButton);
+    m_panel->model.ToggleChannel(5, automation::PanelModel::Cause::Click);
     QTRY_COMPARE_WITH_TIMEOUT(m_peer->value("test/pc/channel/5/state"), QByteArray("ON"), Bound);
     QTRY_COMPARE_WITH_TIMEOUT(m_peer->value("test/pc/output"), QByteArray("32"), Bound);
 }

@@ -3,6 +3,7 @@
 // dbus-run-session) and the real program on the virtual board.
 #include "panel/ControlPanel.h"
 #include "remote/PanelBus.h"
+#include "remote/PanelContract.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -57,7 +58,7 @@ struct Program {
         panel.start(QStringLiteral(PANEL_PROGRAM), args);
         for (int i = 0; i < 200; ++i) {
             if (QDBusConnection::sessionBus().interface()->isServiceRegistered(
-                    QString::fromLatin1(remote::ServiceName)))
+                    remote::serviceName()))
                 return true;
             if (panel.state() == QProcess::NotRunning)
                 return false;
@@ -71,7 +72,7 @@ struct Program {
         panel.kill();
         panel.waitForFinished(10000);
         for (int i = 0; i < 200 && QDBusConnection::sessionBus().interface()->isServiceRegistered(
-                                       QString::fromLatin1(remote::ServiceName));
+                                       remote::serviceName());
              ++i)
             QTest::qWait(50);
     }
@@ -101,8 +102,8 @@ struct Program {
 QDBusMessage call(const QString& method, const QVariantList& args = {})
 {
     QDBusMessage m = QDBusMessage::createMethodCall(
-        QString::fromLatin1(remote::ServiceName), QString::fromLatin1(remote::ObjectPath),
-        QString::fromLatin1(remote::InterfaceName), method);
+        remote::serviceName(), remote::objectPath(),
+        remote::interfaceName(), method);
     m.setArguments(args);
     return QDBusConnection::sessionBus().call(m);
 }
@@ -110,9 +111,9 @@ QDBusMessage call(const QString& method, const QVariantList& args = {})
 QVariant busProperty(const QString& name)
 {
     QDBusMessage m = QDBusMessage::createMethodCall(
-        QString::fromLatin1(remote::ServiceName), QString::fromLatin1(remote::ObjectPath),
+        remote::serviceName(), remote::objectPath(),
         QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-    m << QString::fromLatin1(remote::InterfaceName) << name;
+    m << remote::interfaceName() << name;
     const QDBusMessage reply = QDBusConnection::sessionBus().call(m);
     return reply.arguments().isEmpty()
                ? QVariant()
@@ -139,10 +140,10 @@ struct Listener : QObject {
     Listener()
     {
         auto bus = QDBusConnection::sessionBus();
-        bus.connect(QString(), QString::fromLatin1(remote::ObjectPath),
-                    QString::fromLatin1(remote::InterfaceName), QStringLiteral("PortWritten"), this,
+        bus.connect(QString(), remote::objectPath(),
+                    remote::interfaceName(), QStringLiteral("PortWritten"), this,
                     SLOT(portWritten(qint16, QString)));
-        bus.connect(QString(), QString::fromLatin1(remote::ObjectPath),
+        bus.connect(QString(), remote::objectPath(),
                     QStringLiteral("org.freedesktop.DBus.Properties"),
                     QStringLiteral("PropertiesChanged"), this, SLOT(changed()));
     }
@@ -413,7 +414,7 @@ void tst_Remote::betweenLoopStepsAndAfterExit()
                 QTest::mouseClick(window.findChild<QPushButton*>("STOP"), Qt::LeftButton);
             });
     });
-    bus = std::make_unique<remote::PanelBus>(window);
+    bus = std::make_unique<remote::PanelBus>(window.model());
     connect(bus.get(), &remote::PanelBus::PortWritten, this,
             [&causes](qint16, const QString& cause) { causes << cause; });
     window.setStepPause(1ms);
@@ -437,7 +438,7 @@ void tst_Remote::introspectionMatchesTheXml()
     Program p;
     QVERIFY(p.start());
     QDBusMessage m = QDBusMessage::createMethodCall(
-        QString::fromLatin1(remote::ServiceName), QString::fromLatin1(remote::ObjectPath),
+        remote::serviceName(), remote::objectPath(),
         QStringLiteral("org.freedesktop.DBus.Introspectable"), QStringLiteral("Introspect"));
     const QString live = QDBusConnection::sessionBus().call(m).arguments().value(0).toString();
     auto describe = [](const QString& xml) {
@@ -447,7 +448,7 @@ void tst_Remote::introspectionMatchesTheXml()
         for (QDomElement iface =
                  doc.documentElement().firstChildElement(QStringLiteral("interface"));
              !iface.isNull(); iface = iface.nextSiblingElement(QStringLiteral("interface"))) {
-            if (iface.attribute(QStringLiteral("name")) != QLatin1String(remote::InterfaceName))
+            if (iface.attribute(QStringLiteral("name")) != remote::interfaceName())
                 continue;
             for (QDomElement e = iface.firstChildElement(); !e.isNull();
                  e = e.nextSiblingElement()) {

@@ -1,4 +1,4 @@
-#include "automation/LoopTest.h"
+#include "automation/LoopRoutine.h"
 
 #include <thread>
 

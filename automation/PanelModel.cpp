@@ -1,0 +1,151 @@
+#include "automation/PanelModel.h"
+
+#include "automation/LoopRoutine.h"
+
+#include <QCoreApplication>
+
+namespace automation
+{
+
+PanelModel::PanelModel(channels::PortWrite write, QObject* parent)
+    : QObject(parent), m_write(std::move(write)),
+      m_clock([] { return QDateTime::currentDateTime(); }), m_stepPause(DefaultStepPause),
+      m_channels{OutputState, [this](std::int16_t value) { writePort(value, m_cause); },
+                 [this](int channel, std::string_view caption) { setCaption(channel, caption); }}
+{
+    for (const channels::Channel& row : channels::ChannelTable)
+        m_captions[static_cast<std::size_t>(row.number)] = channels::text(row.initialCaption);
+}
+
+QString PanelModel::causeName(Cause cause)
+{
+    switch (cause) {
+    case Cause::Click:
+        return QStringLiteral("click");
+    case Cause::Schedule:
+        return QStringLiteral("schedule");
+    case Cause::Loop:
+        return QStringLiteral("loop");
+    case Cause::Remote:
+        return QStringLiteral("dbus");
+    case Cause::Exit:
+        return QStringLiteral("exit");
+    }
+    return {};
+}
+
+QString PanelModel::fieldText(int number) const
+{
+    if (number < 1 || number > FieldCount)
+        return {};
+    return m_fields[static_cast<std::size_t>(number - 1)];
+}
+
+void PanelModel::setFieldText(int number, const QString& text)
+{
+    if (number < 1 || number > FieldCount)
+        return;
+    QString& field = m_fields[static_cast<std::size_t>(number - 1)];
+    if (field == text)
+        return;
+    field = text;
+    emit fieldChanged(number, text);
+}
+
+QStringList PanelModel::captions() const
+{
+    return {m_captions.begin(), m_captions.end()};
+}
+
+channels::ChannelState PanelModel::channelState(int channel) const
+{
+    if (channel < 0 || channel >= channels::ChannelCount)
+        return channels::ChannelState::Unknown;
+    return channels::StateOfCaption(channel, m_captions[static_cast<std::size_t>(channel)]);
+}
+
+void PanelModel::writePort(std::int16_t value, Cause cause)
+{
+    if (m_write)
+        m_write(value);
+    emit portWritten(value, causeName(cause));
+}
+
+void PanelModel::setCaption(int channel, std::string_view caption)
+{
+    if (channel < 0 || channel >= channels::ChannelCount)
+        return;
+    const QString shown = channels::text(caption);
+    m_captions[static_cast<std::size_t>(channel)] = shown;
+    emit captionChanged(channel, shown);
+    emit stateChanged();
+}
+
+void PanelModel::ToggleChannel(int channel, Cause cause)
+{
+    m_cause = cause;
+    channels::ToggleChannel(m_channels, channel);
+}
+
+void PanelModel::SwitchChannelOn(int channel, Cause cause)
+{
+    m_cause = cause;
+    channels::SwitchChannelOn(m_channels, channel);
+}
+
+void PanelModel::SwitchChannelOff(int channel, Cause cause)
+{
+    m_cause = cause;
+    channels::SwitchChannelOff(m_channels, channel);
+}
+
+void PanelModel::AllOff(Cause cause)
+{
+    OutputState = 0;
+    writePort(0, cause);
+    channels::RefreshCaptions(m_channels);
+}
+
+void PanelModel::SchedulerTick()
+{
+    m_cause = Cause::Schedule;
+    const SchedulerSeams seams{
+        [this](int number) { return fieldText(number); },
+        [this] { return m_clock().time(); },
+        [this](int channel) { channels::SwitchChannelOn(m_channels, channel); },
+        [this](int channel) { channels::SwitchChannelOff(m_channels, channel); },
+    };
+    automation::SchedulerTick(seams);
+}
+
+void PanelModel::LoopTest()
+{
+    if (m_closing)
+        return;
+    const LoopSeams seams{
+        OutputState,
+        StopRequested,
+        [this](std::int16_t value) { writePort(value, Cause::Loop); },
+        [this] { StepPause(m_scratch, m_stepPause); },
+        [this] { channels::RefreshCaptions(m_channels); },
+        [] { QCoreApplication::processEvents(QEventLoop::AllEvents); },
+        [this] { return m_closing; },
+    };
+    automation::LoopTest(seams);
+}
+
+void PanelModel::StopLoop()
+{
+    automation::StopLoop(OutputState, StopRequested);
+    emit stateChanged();
+}
+
+void PanelModel::ExitCommand()
+{
+    StopRequested = -1;
+    m_closing = true; // a running loop test ends before its next step
+    writePort(0, Cause::Exit);
+    emit exitRequested();
+}
+
+} // namespace automation

@@ -1,0 +1,95 @@
+#pragma once
+
+#include "automation/Scheduler.h"
+#include "channels/ChannelTable.h"
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+// The panel without its window: the output byte, the stop request, the 32
+// schedule fields, the eight captions, whether exit has begun, and every port
+// write with its cause. The window draws it and hands it the user's input;
+// the D-Bus face, kept schedules and the benchmark use it directly.
+namespace automation
+{
+
+class PanelModel : public QObject
+{
+    Q_OBJECT
+
+  public:
+    // What made a port write; other programs are told with each write.
+    enum class Cause { Click, Schedule, Loop, Remote, Exit };
+    static QString causeName(Cause cause);
+
+    explicit PanelModel(channels::PortWrite write, QObject* parent = nullptr);
+
+    // Seams for tests: the clock the scheduler and the window read, and the
+    // shortest length of one loop-test step.
+    void setClock(std::function<QDateTime()> clock) { m_clock = std::move(clock); }
+    QDateTime now() const { return m_clock(); }
+    void setStepPause(std::chrono::milliseconds pause) { m_stepPause = pause; }
+
+    std::int16_t outputState() const { return OutputState; }
+    std::int16_t stopRequested() const { return StopRequested; }
+    std::int32_t pauseScratch() const { return m_scratch; }
+    bool isClosing() const { return m_closing; }
+
+    // Field N is TextN, N = 1 .. FieldCount; other numbers read empty and
+    // cannot be set.
+    QString fieldText(int number) const;
+    void setFieldText(int number, const QString& text);
+
+    QStringList captions() const;
+    channels::ChannelState channelState(int channel) const;
+
+    void ToggleChannel(int channel, Cause cause);
+    void SwitchChannelOn(int channel, Cause cause);
+    void SwitchChannelOff(int channel, Cause cause);
+    // Writes 0, as exit does, but the panel stays: OutputState and the
+    // captions follow.
+    void AllOff(Cause cause);
+    void LoopTest();
+    void StopLoop();
+    // Writes the final 0 and asks the window to close.
+    void ExitCommand();
+    void SchedulerTick();
+    // From here on nothing more reaches the port: a running loop test ends
+    // before its next step.
+    void beginClosing() { m_closing = true; }
+
+  signals:
+    void portWritten(qint16 value, const QString& cause);
+    void captionChanged(int channel, const QString& caption);
+    void fieldChanged(int number, const QString& text);
+    // OutputState or a caption may have changed.
+    void stateChanged();
+    void exitRequested();
+
+  private:
+    void writePort(std::int16_t value, Cause cause);
+    void setCaption(int channel, std::string_view caption);
+
+    std::int16_t OutputState = 0;
+    std::int16_t StopRequested = 0;
+    volatile std::int32_t m_scratch = 0;
+    bool m_closing = false;
+    std::array<QString, FieldCount> m_fields;
+    std::array<QString, channels::ChannelCount> m_captions;
+
+    channels::PortWrite m_write;
+    std::function<QDateTime()> m_clock;
+    std::chrono::milliseconds m_stepPause;
+    // The cause of the channel operation under way: the context below is
+    // made once and reads it at each write.
+    Cause m_cause = Cause::Click;
+    channels::ChannelContext m_channels;
+};
+
+} // namespace automation
