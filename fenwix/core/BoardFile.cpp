@@ -110,4 +110,103 @@ void removeDeadTemporaries(const std::string& path)
     ::closedir(dir);
 }
 
+BoardFile::BoardFile(std::string path, std::string privateFolder, Reports& reports,
+                     Written written)
+    : m_path(std::move(path)), m_privateFolder(std::move(privateFolder)), m_reports(reports),
+      m_written(std::move(written))
+{
+}
+
+BoardFile::~BoardFile()
+{
+    if (m_lockFd >= 0)
+        ::close(m_lockFd);
+}
+
+std::string BoardFile::placeProblem()
+{
+    // Asked before every replace, and before a lock is made beside the board.
+    if (std::string problem = replaceProblem(m_path); !problem.empty())
+        return problem;
+    if (m_privateFolder.empty())
+        return {};
+    if (::mkdir(m_privateFolder.c_str(), 0700) != 0 && errno != EEXIST)
+        return "folder " + m_privateFolder + ": " + errorText(errno);
+    const std::string problem = folderNotPrivate(m_privateFolder);
+    if (!problem.empty())
+        return "folder " + m_privateFolder + " is " + problem +
+               ", so it is not used; set XDG_RUNTIME_DIR or FENWIX_BOARD to a private place";
+    return {};
+}
+
+std::string BoardFile::hold()
+{
+    if (m_lockFd >= 0)
+        return {};
+    // A lock of the open file (not the process), so it also keeps apart two
+    // ports of one process; the kernel drops it when the holder ends, however.
+    const std::string lockPath = m_path + ".lock";
+    const int fd = ::open(lockPath.c_str(),
+                          O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0644);
+    if (fd < 0)
+        return "lock " + lockPath + ": " + errorText(errno);
+    struct stat st {
+    };
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return "lock " + lockPath + ": not a regular file";
+    }
+    struct flock lock {
+    };
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    if (::fcntl(fd, F_OFD_SETLK, &lock) != 0) {
+        char holder[32] = {};
+        const ssize_t n = ::pread(fd, holder, sizeof holder - 1, 0);
+        ::close(fd);
+        const std::string pid = n > 0 ? std::string(holder, static_cast<std::size_t>(n)) : "?";
+        return "in use by process " + pid.substr(0, pid.find('\n')) +
+               "; another program drives this virtual board (end it, or set FENWIX_BOARD to "
+               "another file)";
+    }
+    const std::string pid = std::to_string(::getpid()) + "\n";
+    if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, pid.data(), pid.size(), 0) < 0) {
+        // The lock holds all the same; only the holder's name is missing.
+    }
+    m_lockFd = fd;
+    return {};
+}
+
+std::string BoardFile::replace(int value, const std::string& status)
+{
+    if (!m_tidied) {
+        removeDeadTemporaries(m_path);
+        m_tidied = true;
+    }
+    const std::string contents = formatBoardState(value, status);
+    std::string problem = replaceFile(m_path, contents);
+    if (problem.empty() && m_written)
+        m_written(contents);
+    return problem;
+}
+
+void BoardFile::report(std::string problem)
+{
+    if (problem.empty()) {
+        m_lastProblem.clear();
+        return;
+    }
+    if (problem.find(';') == std::string::npos)
+        problem += "; set FENWIX_BOARD to a writable path";
+    m_reports.once(m_lastProblem, "FENWIX: board file " + m_path + ": " + problem);
+}
+
+void BoardFile::write(int value, const std::string& status)
+{
+    std::string problem = placeProblem();
+    if (problem.empty())
+        problem = replace(value, status);
+    report(std::move(problem));
+}
+
 } // namespace fenwix

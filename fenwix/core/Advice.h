@@ -1,0 +1,39 @@
+#pragma once
+
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+// What the library tells the user: each problem once, with what to do about it.
+namespace fenwix
+{
+
+// Receives one complete diagnostic line (without the newline).
+using Reporter = std::function<void(std::string_view line)>;
+Reporter stderrReporter();
+
+std::string errorText(int err);
+
+// The line that explains a device failure and what the user can do about it.
+std::string deviceProblem(const std::string& device, const char* step, int err);
+
+// The port's one outlet for lines, shared by callers and the writer thread.
+class Reports
+{
+  public:
+    explicit Reports(Reporter report) : m_report(std::move(report)) {}
+
+    // Says line unless it is what this source (last) said most recently; the
+    // same problem is said again only after it was cured (last cleared).
+    void once(std::string& last, const std::string& line);
+    void say(const std::string& line);
+    // In a child after fork(): another thread may have held the lock.
+    void forgetParentThreads();
+
+  private:
+    std::mutex m_mutex; // never held while waiting for anything else
+    Reporter m_report;
+};
+
+} // namespace fenwix
