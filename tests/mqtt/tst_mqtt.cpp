@@ -6,6 +6,7 @@
 #include "automation/PanelModel.h"
 #include "remote/PanelBus.h"
 #include "remote/PanelContract.h"
+#include "tests/shared/Files.h"
 
 #include <mosquitto.h>
 #include <mutex>
@@ -159,12 +160,10 @@ void tst_Mqtt::initTestCase()
 void tst_Mqtt::startBroker()
 {
     const QString conf = m_dir.filePath(QStringLiteral("mosquitto.conf"));
-    QFile f(conf);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\npersistence false\n")
-                .arg(m_port)
-                .toUtf8());
-    f.close();
+    QVERIFY(testfiles::writeFile(
+        conf, QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\npersistence false\n")
+                  .arg(m_port)
+                  .toUtf8()));
     m_broker.start(QStringLiteral("mosquitto"), {QStringLiteral("-c"), conf});
     QVERIFY(m_broker.waitForStarted());
     QTcpSocket probe;

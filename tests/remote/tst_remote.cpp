@@ -4,6 +4,7 @@
 #include "panel/ControlPanel.h"
 #include "remote/PanelBus.h"
 #include "remote/PanelContract.h"
+#include "tests/shared/Files.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -22,11 +23,7 @@ using namespace std::chrono_literals;
 namespace
 {
 
-QString readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
-}
+using testfiles::readFile;
 
 struct Result {
     int exitCode = -1;
@@ -365,10 +362,7 @@ void tst_Remote::badScheduleKeptAside()
 {
     Program p;
     const QString file = p.dir.filePath(QStringLiteral("schedule.conf"));
-    QFile f(file);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write("{ \"version\": 1, \"fields\": { \"1\": \"7\"");
-    f.close();
+    QVERIFY(testfiles::writeFile(file, "{ \"version\": 1, \"fields\": { \"1\": \"7\""));
     QVERIFY(p.start({"--keep-schedule=" + file}));
     QCOMPARE(call("Field", {1}).arguments().value(0).toString(), QString());
     QCOMPARE(readFile(file + QStringLiteral(".bad")),

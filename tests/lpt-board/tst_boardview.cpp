@@ -1,5 +1,6 @@
 #include "fenwix/core/Port.h"
 #include "lpt-board/BoardView.h"
+#include "tests/shared/Files.h"
 
 #include <cerrno>
 #include <cstring>
@@ -146,9 +147,7 @@ void tst_BoardView::unknownState()
     if (contents == "<fifo>") {
         QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
     } else if (contents != "<missing>") {
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(contents);
+        QVERIFY(testfiles::writeFile(path, contents));
     }
     view.reload(); // returns, even for a FIFO without a writer
     // The last lamps do not stay lit: the state is shown as unknown.
@@ -166,10 +165,7 @@ void tst_BoardView::statusIsPlainTextAndElided()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("board");
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write("1\n<b>bold</b> " + QByteArray(3000, 'x') + "\n");
-    f.close();
+    QVERIFY(testfiles::writeFile(path, "1\n<b>bold</b> " + QByteArray(3000, 'x') + "\n"));
     board::BoardView view(path);
     view.show();
     QVERIFY(QTest::qWaitForWindowExposed(&view));

@@ -1,4 +1,5 @@
 #include "channels/PortOutput.h"
+#include "tests/shared/Files.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -11,10 +12,7 @@ namespace
 
 QStringList readLog(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
+    return testfiles::readFile(path).split(u'\n', Qt::SkipEmptyParts);
 }
 
 // Child mode: writes 1 then 2 through a PortOutput with the default failure

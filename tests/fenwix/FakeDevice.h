@@ -1,0 +1,122 @@
+#pragma once
+
+// A parallel port that exists only in the test, and what the port library's
+// tests share: the lines it reports and a ppdev configuration on the fake.
+#include "fenwix/core/Port.h"
+
+#include <cerrno>
+#include <chrono>
+#include <future>
+#include <linux/ppdev.h>
+#include <sys/ioctl.h>
+#include <map>
+#include <mutex>
+#include <QTemporaryDir>
+#include <string>
+#include <vector>
+
+namespace fakeport
+{
+
+// Records the requests it is given and fails the ones it is told to.
+struct FakeDevice {
+    std::mutex mutex; // a shared claim runs on a thread of its own
+    std::vector<std::string> calls;
+    std::map<unsigned long, int> failWith; // request -> errno
+    // Answers to successive claims: 0, an errno value, or Blocks (waits for
+    // release to be set). Once used up, claims succeed.
+    static constexpr int Blocks = -1;
+    std::vector<int> claims;
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    int openError = 0;
+    int dataLines = -1;
+    int openCount = 0;
+
+    fenwix::DeviceOps ops()
+    {
+        return fenwix::DeviceOps{
+            [this](const char*, int) {
+                std::lock_guard lock(mutex);
+                calls.push_back("open");
+                if (openError) {
+                    errno = openError;
+                    return -1;
+                }
+                ++openCount;
+                return 42;
+            },
+            [this](int fd, unsigned long request, void* arg) {
+                if (fd != 42)
+                    return errno = EBADF, -1;
+                std::unique_lock lock(mutex);
+                calls.push_back(name(request, arg));
+                if (request == PPCLAIM && !claims.empty()) {
+                    const int answer = claims.front();
+                    claims.erase(claims.begin());
+                    if (answer == Blocks) {
+                        lock.unlock();
+                        released.wait();
+                        return 0;
+                    }
+                    if (answer != 0)
+                        return errno = answer, -1;
+                    return 0;
+                }
+                if (const auto it = failWith.find(request); it != failWith.end())
+                    return errno = it->second, -1;
+                if (request == PPWDATA)
+                    dataLines = *static_cast<unsigned char*>(arg);
+                return 0;
+            },
+            [this](int) {
+                std::lock_guard lock(mutex);
+                calls.push_back("close");
+                return 0;
+            },
+        };
+    }
+    static std::string name(unsigned long request, void* arg)
+    {
+        switch (request) {
+        case PPEXCL:
+            return "excl";
+        case PPCLAIM:
+            return "claim";
+        case PPRELEASE:
+            return "release";
+        case PPDATADIR:
+            return "datadir " + std::to_string(*static_cast<int*>(arg));
+        case PPWDATA:
+            return "wdata " + std::to_string(*static_cast<unsigned char*>(arg));
+        default:
+            return "other";
+        }
+    }
+};
+
+// Claims the fake answers at once are always seen answered, however loaded
+// the machine: the wait bounds only a claim that never comes.
+inline constexpr std::chrono::milliseconds LongClaimWait{60000};
+
+// The lines a port reports.
+struct Lines {
+    std::vector<std::string> lines;
+    fenwix::Reporter reporter()
+    {
+        return [this](std::string_view l) { lines.emplace_back(l); };
+    }
+};
+
+// A ppdev backend on a device that only the fake knows, its board file in tmp.
+inline fenwix::Config ppdevConfig(const QTemporaryDir& tmp, const char* board)
+{
+    fenwix::Config c;
+    c.virtualBoard = false;
+    c.device = "/dev/parport9";
+    c.boardPath = tmp.filePath(QString::fromLatin1(board)).toStdString();
+    c.sharedClaimWait = LongClaimWait;
+    return c;
+}
+
+} // namespace fakeport

@@ -1,0 +1,257 @@
+// The port as its callers see it: configuration, the virtual board, traces, threads, processes and fork().
+#include "fenwix/core/BoardFile.h"
+#include "fenwix/core/Port.h"
+#include "tests/fenwix/FakeDevice.h"
+#include "tests/fenwix/LibraryChild.h"
+#include "tests/shared/Files.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <future>
+#include <grp.h>
+#include <memory>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <signal.h>
+#include <sstream>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace fenwix;
+using namespace fakeport;
+using testfiles::readFile;
+
+class tst_Port : public QObject
+{
+    Q_OBJECT
+
+  private slots:
+    void configFromEnvironment_data();
+    void configFromEnvironment();
+    void virtualBoardAndTrace();
+    void twoProcessesShareOneTrace();
+    void realLibraryReachesBoardAndTrace_data();
+    void realLibraryReachesBoardAndTrace();
+    void traceDeletedWhileInUse();
+    void traceWholeAndOrderedFromThreads();
+    void forkedChildKeepsItsBoard();
+
+  private:
+    Config ppdevConfig(const char* board) { return fakeport::ppdevConfig(m_tmp, board); }
+    QTemporaryDir m_tmp;
+};
+
+void tst_Port::configFromEnvironment_data()
+{
+    QTest::addColumn<QString>("lpt"); // "<unset>" for no variable
+    QTest::addColumn<bool>("parport0Exists");
+    QTest::addColumn<bool>("virtualBoard");
+    QTest::addColumn<QString>("device");
+    QTest::newRow("unset, no port") << "<unset>" << false << true << "";
+    QTest::newRow("unset, port present") << "<unset>" << true << false << "/dev/parport0";
+    QTest::newRow("empty, port present") << "" << true << false << "/dev/parport0";
+    QTest::newRow("virtual") << "virtual" << true << true << "";
+    QTest::newRow("device path") << "/dev/parport1" << false << false << "/dev/parport1";
+    QTest::newRow("anything else is a path") << "Virtual" << false << false << "Virtual";
+}
+
+void tst_Port::configFromEnvironment()
+{
+    QFETCH(QString, lpt);
+    QFETCH(bool, parport0Exists);
+    QFETCH(bool, virtualBoard);
+    QFETCH(QString, device);
+    const QByteArray value = lpt.toUtf8();
+    const Config c = fenwix::configFromEnvironment(
+        [&](const char* name) -> const char* {
+            if (std::string_view(name) == "FENWIX_LPT1")
+                return lpt == "<unset>" ? nullptr : value.constData();
+            if (std::string_view(name) == "FENWIX_TRACE")
+                return "/tmp/trace";
+            return nullptr;
+        },
+        [&](const char* path) {
+            return std::string_view(path) == "/dev/parport0" && parport0Exists;
+        });
+    QCOMPARE(c.virtualBoard, virtualBoard);
+    QCOMPARE(QString::fromStdString(c.device), device);
+    QCOMPARE(c.tracePath, std::string("/tmp/trace"));
+}
+
+void tst_Port::virtualBoardAndTrace()
+{
+    Config c;
+    c.boardPath = m_tmp.filePath(QStringLiteral("vboard")).toStdString();
+    c.tracePath = m_tmp.filePath(QStringLiteral("vtrace")).toStdString();
+    Lines lines;
+    Port port(c, DeviceOps{}, lines.reporter());
+    const std::vector<int> values{8, 0, 255, -1, 0x1FF};
+    for (int v : values)
+        port.out(static_cast<std::int16_t>(v));
+    QCOMPARE(readFile(QString::fromStdString(c.boardPath)), QStringLiteral("255\nvirtual\n"));
+    const QStringList trace =
+        readFile(QString::fromStdString(c.tracePath)).split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(trace.size(), int(values.size()));
+    const QRegularExpression line(QStringLiteral("^\\d{10,}\\.\\d{6} (-?\\d+)$"));
+    for (int i = 0; i < trace.size(); ++i) {
+        const auto m = line.match(trace[i]);
+        QVERIFY2(m.hasMatch(), qPrintable(trace[i]));
+        QCOMPARE(m.captured(1).toInt(), values[std::size_t(i)]); // the value as passed
+    }
+    QVERIFY(lines.lines.empty());
+}
+
+void tst_Port::twoProcessesShareOneTrace()
+{
+    const QString trace = m_tmp.filePath(QStringLiteral("shared-trace"));
+    QStringList values;
+    for (int i = 0; i < 2000; ++i)
+        values << QString::number(i % 256);
+    QMap<QString, QString> env{{"FENWIX_LPT1", "virtual"},
+                               {"FENWIX_TRACE", trace},
+                               {"FENWIX_BOARD", m_tmp.filePath(QStringLiteral("twoboard"))}};
+    QProcess a, b;
+    librarychild::start(a, values, env);
+    librarychild::start(b, values, env);
+    QVERIFY(a.waitForFinished(60000) && b.waitForFinished(60000));
+    QCOMPARE(a.exitCode(), 0);
+    QCOMPARE(b.exitCode(), 0);
+    const QStringList lines = readFile(trace).split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 4000);
+    const QRegularExpression well(QStringLiteral("^\\d+\\.\\d{6} \\d{1,3}$"));
+    for (const QString& l : lines)
+        QVERIFY2(well.match(l).hasMatch(), qPrintable(l));
+}
+
+void tst_Port::realLibraryReachesBoardAndTrace_data()
+{
+    QTest::addColumn<int>("threads"); // 0: the main thread alone
+    QTest::newRow("one thread") << 0;
+    QTest::newRow("two threads share one port") << 2;
+}
+
+void tst_Port::realLibraryReachesBoardAndTrace()
+{
+    QFETCH(int, threads);
+    const QString board = m_tmp.filePath(QStringLiteral("libboard%1").arg(threads));
+    const QString trace = m_tmp.filePath(QStringLiteral("libtrace%1").arg(threads));
+    const librarychild::Result child =
+        librarychild::run({"8", "9", "-1"}, {{"FENWIX_LPT1", "/dev/nonexistent"},
+                                    {"FENWIX_BOARD", board},
+                                    {"FENWIX_TRACE", trace},
+                                    {"FENWIX_TEST_THREADS", QString::number(threads)}});
+    QCOMPARE(child.exitCode, 0);
+    // A hardware failure is never shown as success.
+    QCOMPARE(readFile(board), QStringLiteral("255\n/dev/nonexistent error: %1\n")
+                                  .arg(QString::fromLocal8Bit(std::strerror(ENOENT))));
+    // The trace keeps each value as the caller passed it.
+    QStringList values;
+    for (const QString& line : readFile(trace).split(u'\n', Qt::SkipEmptyParts))
+        values << line.section(u' ', 1);
+    values.sort();
+    QStringList expected;
+    for (int i = 0; i < std::max(threads, 1); ++i)
+        expected << QStringLiteral("-1") << QStringLiteral("8") << QStringLiteral("9");
+    expected.sort();
+    QCOMPARE(values, expected);
+    // One port per process: the problem is reported once, whatever the threads.
+    QCOMPARE(child.err.count(u'\n'), 1);
+}
+
+void tst_Port::traceDeletedWhileInUse()
+{
+    // Each loss is said, not only the first: the trace starts again each time.
+    Config c;
+    c.boardPath = m_tmp.filePath(QStringLiteral("dtboard")).toStdString();
+    c.tracePath = m_tmp.filePath(QStringLiteral("dttrace")).toStdString();
+    const QString trace = QString::fromStdString(c.tracePath);
+    Lines lines;
+    Port port(c, DeviceOps{}, lines.reporter());
+    for (int round = 1; round <= 2; ++round) {
+        port.out(1);
+        QVERIFY(QFile::remove(trace));
+        port.out(2);
+        QCOMPARE(lines.lines.size(), std::size_t(round));
+        QVERIFY(lines.lines.back().find("deleted while in use") != std::string::npos);
+        QCOMPARE(readFile(trace).split(u'\n', Qt::SkipEmptyParts).size(), 1);
+    }
+}
+
+void tst_Port::traceWholeAndOrderedFromThreads()
+{
+    Config c = ppdevConfig("threadboard");
+    c.tracePath = m_tmp.filePath(QStringLiteral("threadtrace")).toStdString();
+    FakeDevice dev;
+    {
+        Port port(c, dev.ops(), Reporter{});
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 4; ++t)
+            threads.emplace_back([&port, t] {
+                for (int i = 0; i < 500; ++i)
+                    port.out(static_cast<std::int16_t>(t * 1000 + i));
+            });
+        for (std::thread& t : threads)
+            t.join();
+    }
+    // Every call's line, whole, and each thread's in its own call order.
+    const QStringList lines =
+        readFile(QString::fromStdString(c.tracePath)).split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 2000);
+    std::map<int, int> next;
+    for (const QString& line : lines) {
+        const int value = line.section(u' ', 1).toInt();
+        QCOMPARE(value % 1000, next[value / 1000]++);
+    }
+}
+
+void tst_Port::forkedChildKeepsItsBoard()
+{
+    // A program that forks after its first call: threads stay behind in the
+    // parent, and the child's calls must still reach its board file.
+    FakeDevice dev;
+    const Config c = ppdevConfig("forkboard");
+    Port port(c, dev.ops(), Reporter{});
+    port.out(1);
+    port.flush();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        port.out(2);
+        port.flush(); // without a writer of its own this would wait for ever
+        std::ifstream in(c.boardPath);
+        std::stringstream text;
+        text << in.rdbuf();
+        ::_exit(text.str() == "2\n/dev/parport9 ok\n" ? 0 : 1);
+    }
+    int status = -1;
+    for (int i = 0; i < 200 && ::waitpid(child, &status, WNOHANG) == 0; ++i)
+        QTest::qWait(50);
+    if (::waitpid(child, &status, WNOHANG) == 0) {
+        ::kill(child, SIGKILL);
+        ::waitpid(child, &status, 0);
+        QFAIL("the child's call never reached its board file");
+    }
+    QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    port.out(3); // the parent's own writer goes on
+    port.flush();
+    QCOMPARE(readFile(QString::fromStdString(c.boardPath)),
+             QStringLiteral("3\n/dev/parport9 ok\n"));
+}
+
+int main(int argc, char* argv[])
+{
+    tst_Port tests;
+    return librarychild::main(tests, argc, argv);
+}
+
+#include "tst_port.moc"
