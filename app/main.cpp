@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "automation/PanelModel.h"
 #include "channels/PortOutput.h"
 #include "panel/ControlPanel.h"
@@ -33,8 +34,9 @@ bool claimBus(QDBusConnection& bus, bool& remoteOn)
         remote::panelProxy(bus, 5000)->Activate().waitForFinished();
         return false;
     }
-    cli::say(QStringLiteral("cannot take the name %1 on the session bus (%2); remote control is off")
-                 .arg(remote::serviceName(), bus.lastError().message()));
+    cli::say(
+        QStringLiteral("cannot take the name %1 on the session bus (%2); remote control is off")
+            .arg(remote::serviceName(), bus.lastError().message()));
     return true;
 }
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "automation/PanelModel.h"
 
 #include "automation/LoopRoutine.h"

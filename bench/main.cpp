@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Measures the panel against the floor its toolkit and file system set, and
 // prints one table. Options: --idle-seconds N (default 60), --quick.
 #include "automation/Scheduler.h"

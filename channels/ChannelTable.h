@@ -1,10 +1,11 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <functional>
-#include <string_view>
 #include <QString>
+#include <string_view>
 
 // The eight channels of the output board and the operations that change one
 // channel, tell the port and show the channel's state on its button.

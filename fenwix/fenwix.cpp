@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "fenwix/fenwix.h"
 
 #include "fenwix/core/Port.h"

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* Port output library: one function that presents a byte on the data lines of
  * the first parallel port (or on the virtual board when there is none). */
 #ifndef FENWIX_H

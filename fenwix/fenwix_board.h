@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* The board state file: the contract between the port library, which writes
  * it, and whoever shows or reads it (lpt-board, scripts). Header-only, so a
  * reader needs none of the library's working.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Input: byte 0 the hour, byte 1 the minute (out-of-range values included, to
 // exercise an invalid clock), byte 2 the starting output byte, then up to 32
 // field texts separated by 0xFF, as UTF-8, in field-number order. Checks the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "lpt-board/BoardView.h"
 
 #include <algorithm>

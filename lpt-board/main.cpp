@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "fenwix/fenwix_board.h"
 #include "lpt-board/BoardView.h"
 

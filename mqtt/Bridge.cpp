@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "mqtt/Bridge.h"
 
 #include "channels/ChannelTable.h"
@@ -171,8 +172,7 @@ QString Bridge::start()
     connect(&m_watcher, &QDBusServiceWatcher::serviceUnregistered, this, &Bridge::panelVanished);
     // Matched by path and interface: the panel's unique name changes with
     // every start.
-    bus.connect(QString(), remote::objectPath(),
-                QStringLiteral("org.freedesktop.DBus.Properties"),
+    bus.connect(QString(), remote::objectPath(), QStringLiteral("org.freedesktop.DBus.Properties"),
                 QStringLiteral("PropertiesChanged"), this,
                 SLOT(propertiesChanged(QString, QVariantMap, QStringList)));
     if (bus.interface()->isServiceRegistered(remote::serviceName()))
@@ -213,9 +213,9 @@ int Bridge::removeDiscovery()
                                      m_settings.port, KeepAliveSeconds);
     if (rc != MOSQ_ERR_SUCCESS) {
         cli::say(QStringLiteral("cannot connect to %1:%2: %3")
-                .arg(m_settings.host)
-                .arg(m_settings.port)
-                .arg(QString::fromLocal8Bit(mosquitto_strerror(rc))));
+                     .arg(m_settings.host)
+                     .arg(m_settings.port)
+                     .arg(QString::fromLocal8Bit(mosquitto_strerror(rc))));
         return cli::ExitUnavailable;
     }
     // Acknowledged by the broker, each; this thread runs the client here.
@@ -265,14 +265,14 @@ void Bridge::connected(int rc)
 {
     if (rc != 0) {
         cli::say(QStringLiteral("the broker refused the connection: %1")
-                .arg(QString::fromLocal8Bit(mosquitto_connack_string(rc))));
+                     .arg(QString::fromLocal8Bit(mosquitto_connack_string(rc))));
         return;
     }
     m_connected = true;
     cli::say(QStringLiteral("connected to %1:%2%3")
-            .arg(m_settings.host)
-            .arg(m_settings.port)
-            .arg(m_everConnected ? QStringLiteral(" again") : QString()));
+                 .arg(m_settings.host)
+                 .arg(m_settings.port)
+                 .arg(m_everConnected ? QStringLiteral(" again") : QString()));
     m_everConnected = true;
     const QByteArray commands =
         channelTopic(m_settings, QStringLiteral("+"), QStringLiteral("set")).toUtf8();
@@ -291,7 +291,7 @@ void Bridge::disconnected(int rc)
         return;
     m_connected = false;
     cli::say(QStringLiteral("lost the broker (%1); trying again")
-            .arg(QString::fromLocal8Bit(mosquitto_strerror(rc))));
+                 .arg(QString::fromLocal8Bit(mosquitto_strerror(rc))));
 }
 
 void Bridge::received(const QString& topic, const QByteArray& payload)
@@ -316,7 +316,7 @@ void Bridge::received(const QString& topic, const QByteArray& payload)
     const QString method = Methods.value(command);
     if (!ok || channel < 0 || channel >= channels::ChannelCount || method.isEmpty()) {
         cli::say(QStringLiteral("ignored \"%1\" on %2: send ON, OFF or TOGGLE to channel 0 to 7")
-                .arg(QString::fromUtf8(payload.left(64)), topic));
+                     .arg(QString::fromUtf8(payload.left(64)), topic));
         return;
     }
     if (!m_panelUp) {

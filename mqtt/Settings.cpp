@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "mqtt/Settings.h"
 
 #include <QCommandLineParser>
@@ -14,8 +15,7 @@ namespace
 // Sets one setting from its text; returns empty or what is wrong with it.
 using Setter = QString (*)(Settings& s, const QString& value);
 
-template <QString Settings::*Member>
-QString text(Settings& s, const QString& value)
+template <QString Settings::*Member> QString text(Settings& s, const QString& value)
 {
     s.*Member = value;
     return {};
@@ -123,11 +123,9 @@ ParsedSettings parseSettings(const QStringList& arguments, const QString& config
             "commands from it, with Home Assistant discovery. Settings default from %1.")
             .arg(configPath));
     for (const Key& k : Keys)
-        parser.addOption(
-            k.valueName
-                ? QCommandLineOption(QString::fromLatin1(k.name), helpOf(k),
-                                     QString::fromLatin1(k.valueName))
-                : QCommandLineOption(QString::fromLatin1(k.name), helpOf(k)));
+        parser.addOption(k.valueName ? QCommandLineOption(QString::fromLatin1(k.name), helpOf(k),
+                                                          QString::fromLatin1(k.valueName))
+                                     : QCommandLineOption(QString::fromLatin1(k.name), helpOf(k)));
     result.common = cli::parseCommon(parser, arguments);
     if (result.common.outcome != cli::Outcome::Run)
         return result;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "mqtt/Bridge.h"
 #include "mqtt/Settings.h"
 
@@ -29,8 +30,7 @@ int main(int argc, char* argv[])
     QCoreApplication::setApplicationName(QStringLiteral("pc-automation-mqtt"));
     const mqtt::ParsedSettings parsed =
         mqtt::parseSettings(QCoreApplication::arguments(), mqtt::defaultConfigPath());
-    if (const int status = cli::finish(parsed.common, PC_AUTOMATION_VERSION);
-        status >= 0)
+    if (const int status = cli::finish(parsed.common, PC_AUTOMATION_VERSION); status >= 0)
         return status;
 
     mosquitto_lib_init();

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "panel/ControlPanel.h"
 
 #include "panel/ChannelButton.h"

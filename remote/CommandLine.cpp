@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "remote/CommandLine.h"
 
 #include "channels/ChannelTable.h"
@@ -143,10 +144,10 @@ int runCommand(const Request& request)
                                                                      : panel->AllOff();
     reply.waitForFinished();
     if (reply.isError())
-        return fail(reply.error().type() == QDBusError::ServiceUnknown ? cli::ExitUnavailable
-                                                                        : cli::ExitFailure,
-                    QStringLiteral("the panel refused %1: %2")
-                        .arg(method, reply.error().message()));
+        return fail(
+            reply.error().type() == QDBusError::ServiceUnknown ? cli::ExitUnavailable
+                                                               : cli::ExitFailure,
+            QStringLiteral("the panel refused %1: %2").arg(method, reply.error().message()));
     return 0;
 }
 

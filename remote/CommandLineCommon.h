@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // What the command lines of pc-automation and pc-automation-mqtt share:

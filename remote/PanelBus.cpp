@@ -1,8 +1,9 @@
+// SPDX-License-Identifier: MIT
 #include "remote/PanelBus.h"
 
-#include "PanelAdaptor.h"
 #include "automation/PanelModel.h"
 #include "channels/ChannelTable.h"
+#include "PanelAdaptor.h"
 #include "remote/PanelContract.h"
 
 #include <QDBusConnection>
@@ -129,9 +130,9 @@ void PanelBus::announceChanges()
     }
     if (changed.isEmpty())
         return;
-    QDBusMessage signal = QDBusMessage::createSignal(
-        objectPath(), QStringLiteral("org.freedesktop.DBus.Properties"),
-        QStringLiteral("PropertiesChanged"));
+    QDBusMessage signal =
+        QDBusMessage::createSignal(objectPath(), QStringLiteral("org.freedesktop.DBus.Properties"),
+                                   QStringLiteral("PropertiesChanged"));
     signal << interfaceName() << changed << QStringList();
     QDBusConnection::sessionBus().send(signal);
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The panel's D-Bus contract: the interface is net.pcautomation.Panel1.xml,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "remote/ScheduleStore.h"
 
 #include "automation/PanelModel.h"

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Sourced by the set-up scripts: installs, with apt-get, whatever Debian 12
 # packages a command needs and the machine lacks.
 

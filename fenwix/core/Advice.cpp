@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "fenwix/core/Advice.h"
 
 #include <cerrno>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "fenwix/core/BoardFile.h"
 
 #include <cerrno>
@@ -110,8 +111,7 @@ void removeDeadTemporaries(const std::string& path)
     ::closedir(dir);
 }
 
-BoardFile::BoardFile(std::string path, std::string privateFolder, Reports& reports,
-                     Written written)
+BoardFile::BoardFile(std::string path, std::string privateFolder, Reports& reports, Written written)
     : m_path(std::move(path)), m_privateFolder(std::move(privateFolder)), m_reports(reports),
       m_written(std::move(written))
 {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "fenwix/core/BoardWriter.h"
 
 #include <cstring>

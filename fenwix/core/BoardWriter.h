@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 #include "fenwix/core/BoardFile.h"
@@ -42,11 +43,11 @@ class BoardWriter
     TraceFile& m_trace;
     std::chrono::milliseconds m_coalesce;
     std::mutex m_mutex;
-    std::condition_variable m_wake; // the writer waits for work
-    std::condition_variable m_done; // flush() waits for the writer
+    std::condition_variable m_wake;        // the writer waits for work
+    std::condition_variable m_done;        // flush() waits for the writer
     std::unique_ptr<std::thread> m_thread; // started at the first call
-    bool m_dirty = false;   // a state waits to be written
-    bool m_writing = false; // the writer is writing one
+    bool m_dirty = false;                  // a state waits to be written
+    bool m_writing = false;                // the writer is writing one
     bool m_stop = false;
     bool m_urgent = false; // the trace buffer fills: write without gathering
     int m_pendingValue = 0;

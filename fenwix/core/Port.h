@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 #include "fenwix/core/Advice.h"
@@ -70,7 +71,7 @@ class Port
     Reports m_reports;
     TraceFile m_trace;
     BoardFile m_board;
-    std::unique_ptr<Device> m_device;       // none on the virtual board
+    std::unique_ptr<Device> m_device;      // none on the virtual board
     std::unique_ptr<BoardWriter> m_writer; // with a device
     std::string m_status;
     int m_statusError = -1; // what m_status was built for: 0 ok, else errno; -1 none yet

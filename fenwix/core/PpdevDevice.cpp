@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "fenwix/core/PpdevDevice.h"
 
 #include <cerrno>

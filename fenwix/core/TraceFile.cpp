@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "fenwix/core/TraceFile.h"
 
 #include <cerrno>
@@ -41,9 +42,9 @@ void TraceFile::append(const char* data, std::size_t size)
     }
     if (m_fd < 0) {
         // Non-blocking, so a FIFO without a reader cannot hold the caller.
-        const int fd = ::open(m_path.c_str(),
-                              O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK,
-                              0644);
+        const int fd =
+            ::open(m_path.c_str(),
+                   O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
         if (fd < 0) {
             problem(errorText(errno) + "; no trace is kept");
             return;

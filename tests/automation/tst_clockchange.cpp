@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The scheduler against a clock that changes under it: daylight-saving
 // changes in a real time zone, and jumps back, forward and across midnight.
 #include "tests/shared/SchedulerHarness.h"

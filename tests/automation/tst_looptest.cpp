@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "automation/LoopRoutine.h"
 #include "panel/ControlPanel.h"
 

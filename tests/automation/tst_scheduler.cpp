@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "automation/Scheduler.h"
 #include "tests/shared/SchedulerHarness.h"
 

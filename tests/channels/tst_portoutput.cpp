@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "channels/PortOutput.h"
 #include "tests/shared/Files.h"
 

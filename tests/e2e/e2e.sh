@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # One end-to-end case: e2e.sh CASE. Starts its own X server, the installed
 # panel on the virtual board with a trace, and drives it with xdotool. Every
 # process it starts is ended on the way out, pass or fail.

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* wm-close WINDOW-ID: sends the window the WM_DELETE_WINDOW client message,
  * as a window manager does when its close control is pressed. */
 #include <stdio.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // A parallel port that exists only in the test, and what the port library's
@@ -8,11 +9,11 @@
 #include <chrono>
 #include <future>
 #include <linux/ppdev.h>
-#include <sys/ioctl.h>
 #include <map>
 #include <mutex>
 #include <QTemporaryDir>
 #include <string>
+#include <sys/ioctl.h>
 #include <vector>
 
 namespace fakeport

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The board file: where it lives, what it holds, who may replace it, and the virtual board's hold.
 #include "fenwix/core/BoardFile.h"
 #include "fenwix/core/Port.h"

@@ -1,4 +1,6 @@
-// The port as its callers see it: configuration, the virtual board, traces, threads, processes and fork().
+// SPDX-License-Identifier: MIT
+// The port as its callers see it: configuration, the virtual board, traces, threads, processes and
+// fork().
 #include "fenwix/core/BoardFile.h"
 #include "fenwix/core/Port.h"
 #include "tests/fenwix/FakeDevice.h"
@@ -148,9 +150,9 @@ void tst_Port::realLibraryReachesBoardAndTrace()
     const QString trace = m_tmp.filePath(QStringLiteral("libtrace%1").arg(threads));
     const librarychild::Result child =
         librarychild::run({"8", "9", "-1"}, {{"FENWIX_LPT1", "/dev/nonexistent"},
-                                    {"FENWIX_BOARD", board},
-                                    {"FENWIX_TRACE", trace},
-                                    {"FENWIX_TEST_THREADS", QString::number(threads)}});
+                                             {"FENWIX_BOARD", board},
+                                             {"FENWIX_TRACE", trace},
+                                             {"FENWIX_TEST_THREADS", QString::number(threads)}});
     QCOMPARE(child.exitCode, 0);
     // A hardware failure is never shown as success.
     QCOMPARE(readFile(board), QStringLiteral("255\n/dev/nonexistent error: %1\n")

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The ppdev device on a fake port: claims, failures and their advice, reopening.
 #include "fenwix/core/BoardFile.h"
 #include "fenwix/core/Port.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "fenwix/core/Port.h"
 #include "lpt-board/BoardView.h"
 #include "tests/shared/Files.h"

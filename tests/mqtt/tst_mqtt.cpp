@@ -1,9 +1,10 @@
+// SPDX-License-Identifier: MIT
 // pc-automation-mqtt against a real broker (mosquitto on 127.0.0.1, started
 // here on a free port) and a panel on a real session bus (the test runs
 // under dbus-run-session): the panel lives in this process, so it can be
 // clicked, and a libmosquitto client here is the home-automation side.
-#include "channels/ChannelTable.h"
 #include "automation/PanelModel.h"
+#include "channels/ChannelTable.h"
 #include "remote/PanelBus.h"
 #include "remote/PanelContract.h"
 #include "tests/shared/Files.h"
@@ -89,8 +90,7 @@ struct LocalPanel {
     bool up()
     {
         auto c = QDBusConnection::sessionBus();
-        return c.registerService(remote::serviceName()) &&
-               bus.exportOn(c);
+        return c.registerService(remote::serviceName()) && bus.exportOn(c);
     }
     void down()
     {

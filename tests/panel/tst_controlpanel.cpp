@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "panel/ChannelButton.h"
 #include "panel/ClockText.h"
 #include "panel/ControlPanel.h"

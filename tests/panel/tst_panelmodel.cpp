@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Drives the whole window with many thousands of random events and checks it,
 // after every event, against an independent model of the output byte, the
 // port writes and the eight captions.

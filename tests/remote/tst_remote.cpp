@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The panel's D-Bus interface, command line, single instance and kept
 // schedules, against a real session bus (the test runs under
 // dbus-run-session) and the real program on the virtual board.
@@ -98,9 +99,8 @@ struct Program {
 
 QDBusMessage call(const QString& method, const QVariantList& args = {})
 {
-    QDBusMessage m = QDBusMessage::createMethodCall(
-        remote::serviceName(), remote::objectPath(),
-        remote::interfaceName(), method);
+    QDBusMessage m = QDBusMessage::createMethodCall(remote::serviceName(), remote::objectPath(),
+                                                    remote::interfaceName(), method);
     m.setArguments(args);
     return QDBusConnection::sessionBus().call(m);
 }
@@ -137,9 +137,8 @@ struct Listener : QObject {
     Listener()
     {
         auto bus = QDBusConnection::sessionBus();
-        bus.connect(QString(), remote::objectPath(),
-                    remote::interfaceName(), QStringLiteral("PortWritten"), this,
-                    SLOT(portWritten(qint16, QString)));
+        bus.connect(QString(), remote::objectPath(), remote::interfaceName(),
+                    QStringLiteral("PortWritten"), this, SLOT(portWritten(qint16, QString)));
         bus.connect(QString(), remote::objectPath(),
                     QStringLiteral("org.freedesktop.DBus.Properties"),
                     QStringLiteral("PropertiesChanged"), this, SLOT(changed()));

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Reading and writing whole files in tests: a file that cannot be read reads
@@ -17,7 +18,8 @@ inline QString readFile(const QString& path)
 inline bool writeFile(const QString& path, const QByteArray& contents)
 {
     QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(contents) == contents.size();
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           f.write(contents) == contents.size();
 }
 
 } // namespace testfiles

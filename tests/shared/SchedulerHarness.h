@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The scheduler's one test harness and one model, shared by the scheduler's

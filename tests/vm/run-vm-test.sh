@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # run-vm-test.sh CACHE LIBRARY VMCHECK: boots a small Linux guest under QEMU
 # (software emulation, no KVM needed) with the kernel's parport, parport_pc,
 # ppdev and lp drivers on an emulated ISA port at 0x378, runs vmcheck there

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs inside the test guest, as its init's one program, against the
 // kernel's own parport, parport_pc, ppdev and lp drivers on QEMU's emulated
 // ISA port at 0x378. Prints one "CASE <name>: PASS" or "CASE <name>: FAIL
