@@ -2,8 +2,8 @@
 #include "remote/ScheduleStore.h"
 
 #include "automation/PanelModel.h"
+#include "remote/CommandLineCommon.h"
 
-#include <cstdio>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -20,12 +20,6 @@ namespace
 
 constexpr int SaveDelayMs = 500;
 constexpr qint64 LargestFile = 4 * 1024 * 1024;
-
-void say(const QString& line)
-{
-    std::fprintf(stderr, "pc-automation: %s\n", qPrintable(line));
-    std::fflush(stderr);
-}
 
 // <path>.bad, or <path>.bad.N when that is taken: a bad file is never lost.
 QString asidePath(const QString& path)
@@ -99,7 +93,7 @@ QString ScheduleStore::load()
                 .arg(m_path, problem,
                      kept ? QStringLiteral(", the file is kept as %1").arg(aside)
                           : QStringLiteral(" (the file could not be moved aside)"));
-        say(line);
+        cli::say(line);
         return line;
     }
     m_loading = true;
@@ -127,7 +121,7 @@ QString ScheduleStore::saveNow()
         problem = QStringLiteral("schedule file %1: %2; the schedule is not kept")
                       .arg(m_path, file.errorString());
     if (!problem.isEmpty() && problem != m_lastProblem)
-        say(problem);
+        cli::say(problem);
     m_lastProblem = problem;
     return problem;
 }
