@@ -40,6 +40,21 @@ bool claimBus(QDBusConnection& bus, bool& remoteOn)
     return true;
 }
 
+// Starts the model from the byte the board holds, when the library can say.
+void resumeBoard(automation::PanelModel& model, channels::PortOutput& port)
+{
+    const int held = port.read();
+    if (held >= 0)
+        model.resumeBoard(held);
+    else if (held == channels::PortOutput::ReadUnavailable)
+        cli::say(QStringLiteral("the port library %1 cannot read the board back (it has no "
+                                "FENWIX_IN_LPT1); starting as always")
+                     .arg(port.loadedFrom()));
+    else
+        cli::say(QStringLiteral("the board's state cannot be read back (nothing written yet, or "
+                                "the port cannot be opened); starting as always"));
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -91,6 +106,11 @@ int main(int argc, char* argv[])
     });
     if (remoteOn)
         panelBus.exportOn(bus);
+    // After the bus object, so programs watching the panel see these too.
+    if (request.resumeBoard)
+        resumeBoard(model, port);
+    if (request.catchUp)
+        model.catchUp();
 
     window.show();
     return QApplication::exec();

@@ -31,6 +31,8 @@ QString PanelModel::causeName(Cause cause)
         return QStringLiteral("dbus");
     case Cause::Exit:
         return QStringLiteral("exit");
+    case Cause::CatchUp:
+        return QStringLiteral("catch-up");
     }
     return {};
 }
@@ -69,7 +71,16 @@ void PanelModel::writePort(std::int16_t value, Cause cause)
 {
     if (m_write)
         m_write(value);
+    m_boardState = value & 0xFF;
     emit portWritten(value, causeName(cause));
+    emit stateChanged();
+}
+
+void PanelModel::writeWhole(std::int16_t value, Cause cause)
+{
+    OutputState = value;
+    writePort(value, cause);
+    channels::RefreshCaptions(m_channels);
 }
 
 void PanelModel::setCaption(int channel, std::string_view caption)
@@ -102,9 +113,24 @@ void PanelModel::SwitchChannelOff(int channel, Cause cause)
 
 void PanelModel::AllOff(Cause cause)
 {
-    OutputState = 0;
-    writePort(0, cause);
-    channels::RefreshCaptions(m_channels);
+    writeWhole(0, cause);
+}
+
+void PanelModel::resumeBoard(int byte)
+{
+    OutputState = static_cast<std::int16_t>(byte & 0xFF);
+    m_boardState = byte & 0xFF;
+    channels::RefreshCaptions(m_channels); // announces the change
+}
+
+bool PanelModel::catchUp()
+{
+    const int byte = CatchUpByte([this](int number) { return fieldText(number); }, m_clock().time(),
+                                 m_boardState);
+    if (m_boardState >= 0 && byte == m_boardState)
+        return false;
+    writeWhole(static_cast<std::int16_t>(byte), Cause::CatchUp);
+    return true;
 }
 
 void PanelModel::SchedulerTick()

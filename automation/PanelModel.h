@@ -26,7 +26,7 @@ class PanelModel : public QObject
 
   public:
     // What made a port write; other programs are told with each write.
-    enum class Cause { Click, Schedule, Loop, Remote, Exit };
+    enum class Cause { Click, Schedule, Loop, Remote, Exit, CatchUp };
     static QString causeName(Cause cause);
 
     explicit PanelModel(channels::PortWrite write, QObject* parent = nullptr);
@@ -39,6 +39,10 @@ class PanelModel : public QObject
 
     std::int16_t outputState() const { return OutputState; }
     std::int16_t stopRequested() const { return StopRequested; }
+    // The byte the board holds as far as this panel knows: the last byte it
+    // wrote, or the one read back at start; -1 while unknown. STOP, which
+    // clears OutputState without writing, leaves it.
+    int boardState() const { return m_boardState; }
     std::int32_t pauseScratch() const { return m_scratch; }
     bool isClosing() const { return m_closing; }
 
@@ -58,6 +62,13 @@ class PanelModel : public QObject
     void AllOff(Cause cause);
     void LoopTest();
     void StopLoop();
+    // At start, without writing: OutputState, BoardState and the captions
+    // from the byte the board holds, so the next click builds on it.
+    void resumeBoard(int byte);
+    // At start: each channel takes the state its schedule gives it now (see
+    // CatchUpByte); the byte is written once, unless the board is known to
+    // hold it already. Returns whether it wrote.
+    bool catchUp();
     // Writes the final 0 and asks the window to close.
     void ExitCommand();
     void SchedulerTick();
@@ -75,10 +86,13 @@ class PanelModel : public QObject
 
   private:
     void writePort(std::int16_t value, Cause cause);
+    // OutputState set, the byte written and every caption shown for it.
+    void writeWhole(std::int16_t value, Cause cause);
     void setCaption(int channel, std::string_view caption);
 
     std::int16_t OutputState = 0;
     std::int16_t StopRequested = 0;
+    int m_boardState = -1;
     volatile std::int32_t m_scratch = 0;
     bool m_closing = false;
     std::array<QString, FieldCount> m_fields;

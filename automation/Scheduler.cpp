@@ -23,6 +23,47 @@ bool MatchesDecimal(QStringView text, int value)
     return true;
 }
 
+namespace
+{
+
+// The value a tick would match text with, if any: decimal digits without
+// sign or leading zeros, at most last.
+int matchedValue(QStringView text, int last)
+{
+    if (text.isEmpty() || text.size() > 2)
+        return -1;
+    bool number = false;
+    const int value = text.toInt(&number);
+    return number && value <= last && MatchesDecimal(text, value) ? value : -1;
+}
+
+} // namespace
+
+int CatchUpByte(const std::function<QString(int field)>& fieldText, QTime now, int known)
+{
+    constexpr int MinutesPerDay = 24 * 60;
+    int byte = known < 0 ? 0 : known & 0xFF;
+    if (!now.isValid())
+        return byte;
+    const int current = now.hour() * 60 + now.minute();
+    std::array<int, channels::ChannelCount> latest; // the age of the acting entry
+    latest.fill(MinutesPerDay);
+    for (const ScheduleEntry& entry : ScheduleTable) {
+        const int hour = matchedValue(fieldText(entry.hourField()), 23);
+        const int minute = matchedValue(fieldText(entry.minuteField()), 59);
+        if (hour < 0 || minute < 0)
+            continue;
+        const int age = (current - (hour * 60 + minute) + MinutesPerDay) % MinutesPerDay;
+        int& best = latest[static_cast<std::size_t>(entry.channel)];
+        if (age > best) // equal: the later entry in table order acts last
+            continue;
+        best = age;
+        const int mask = channels::ChannelTable[static_cast<std::size_t>(entry.channel)].mask;
+        byte = entry.action == Action::On ? (byte | mask) : (byte & ~mask);
+    }
+    return byte;
+}
+
 void RunScheduleEntry(const ScheduleEntry& entry, const SchedulerSeams& seams)
 {
     if (seams.fieldText(entry.hourField()).isEmpty() ||

@@ -96,4 +96,14 @@ void SchedulerTick(const SchedulerSeams& seams);
 // channel unless either field has become empty.
 void RunScheduleEntry(const ScheduleEntry& entry, const SchedulerSeams& seams);
 
+// The byte a day of ticks would have left, decided at once: each channel takes
+// the action of its most recent entry at or before now's minute, looking back
+// across midnight into yesterday (the same minute counts as now); entries of
+// one minute act in table order, as in a tick. A field pair that no tick
+// would match is no entry. Channels without an entry keep their bit of known
+// (-1: unknown, so off). Times are compared on the wall clock, so after a
+// clock change an entry in a skipped hour has passed and one in a repeated
+// hour is as recent as its wall-clock time.
+int CatchUpByte(const std::function<QString(int field)>& fieldText, QTime now, int known);
+
 } // namespace automation

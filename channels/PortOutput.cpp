@@ -90,8 +90,11 @@ bool PortOutput::load()
         }
         m_function =
             reinterpret_cast<OutFunction>(m_library.resolve(m_options.function.constData()));
-        if (m_function)
+        if (m_function) {
+            m_readFunction =
+                reinterpret_cast<InFunction>(m_library.resolve(m_options.readFunction.constData()));
             return true;
+        }
         problem = QStringLiteral("%1 has no function %2")
                       .arg(loadedFile(m_library), QString::fromLatin1(m_options.function));
         break;
@@ -106,6 +109,19 @@ bool PortOutput::load()
     if (m_onFailure)
         m_onFailure(report);
     return false;
+}
+
+QString PortOutput::loadedFrom() const
+{
+    return loadedFile(m_library);
+}
+
+int PortOutput::read()
+{
+    if (m_failed || (!m_function && !load()) || !m_readFunction)
+        return ReadUnavailable;
+    const int value = m_readFunction();
+    return value >= 0 && value <= 255 ? value : -1;
 }
 
 void PortOutput::write(std::int16_t value)

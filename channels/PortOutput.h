@@ -23,6 +23,8 @@ class PortOutput
     struct Options {
         QString library = QStringLiteral("FENWIX");
         QByteArray function = QByteArrayLiteral("FENWIX_OUT_LPT1");
+        // Optional: an older or foreign library may lack it.
+        QByteArray readFunction = QByteArrayLiteral("FENWIX_IN_LPT1");
         // Searched, in order, only after the platform's ordinary search failed.
         QStringList fallbackDirs = defaultFallbackDirs();
     };
@@ -33,11 +35,17 @@ class PortOutput
     PortOutput& operator=(const PortOutput&) = delete;
 
     void write(std::int16_t value);
+    // What read() answers when the library cannot read the board back.
+    static constexpr int ReadUnavailable = -2;
+    // The byte the board holds (0 to 255), -1 when the library cannot know
+    // it, or ReadUnavailable. Loads the library as a write does.
+    int read();
 
     void setFailureHandler(FailureHandler handler) { m_onFailure = std::move(handler); }
     bool isLoaded() const { return m_function != nullptr; }
     bool hasFailed() const { return m_failed; }
-    QString loadedFrom() const { return m_library.fileName(); }
+    // The file the library was loaded from, in full where the loader knows it.
+    QString loadedFrom() const;
 
     // The library folder beside the program's own bin/ folder, where both the
     // build tree and an installation keep it.
@@ -49,13 +57,16 @@ class PortOutput
 
 #if defined(_WIN32) && !defined(_WIN64)
     using OutFunction = void(__stdcall*)(std::int16_t);
+    using InFunction = std::int16_t(__stdcall*)();
 #else
     using OutFunction = void (*)(std::int16_t);
+    using InFunction = std::int16_t (*)();
 #endif
 
     Options m_options;
     QLibrary m_library;
     OutFunction m_function = nullptr;
+    InFunction m_readFunction = nullptr;
     bool m_failed = false;
     FailureHandler m_onFailure = &PortOutput::reportAndExit;
 };

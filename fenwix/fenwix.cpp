@@ -22,3 +22,8 @@ extern "C" FENWIX_API void FENWIX_CALL FENWIX_OUT_LPT1(int16_t value)
 {
     port().out(value);
 }
+
+extern "C" FENWIX_API int16_t FENWIX_CALL FENWIX_IN_LPT1(void)
+{
+    return static_cast<int16_t>(port().in());
+}

@@ -1,6 +1,7 @@
 /* SPDX-License-Identifier: MIT */
-/* Port output library: one function that presents a byte on the data lines of
- * the first parallel port (or on the virtual board when there is none). */
+/* Port output library: presents a byte on the data lines of the first
+ * parallel port (or on the virtual board when there is none), and reads back
+ * the byte the board holds. */
 #ifndef FENWIX_H
 #define FENWIX_H
 
@@ -30,6 +31,12 @@ extern "C" {
  * long and never fails the caller: problems are reported on stderr and in the
  * board state file. Environment: FENWIX_LPT1, FENWIX_BOARD, FENWIX_TRACE. */
 FENWIX_API void FENWIX_CALL FENWIX_OUT_LPT1(int16_t value);
+
+/* The byte the board holds (0 to 255), read back from it: the data lines'
+ * latch of a parallel port, which keeps the last byte written by any program
+ * until power is lost, or the virtual board's file. -1 when it cannot be
+ * known (no port, no permission, no board file yet). */
+FENWIX_API int16_t FENWIX_CALL FENWIX_IN_LPT1(void);
 
 #ifdef __cplusplus
 }

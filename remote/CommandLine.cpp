@@ -25,6 +25,22 @@ int fail(int status, const QString& line)
     return status;
 }
 
+// text as one shell word that eval takes literally, on one line: whatever a
+// panel (or an impostor on the bus) calls its channels.
+QString shellQuoted(const QString& text)
+{
+    QString quoted = QStringLiteral("'");
+    for (const QChar c : text) {
+        if (c == u'\'')
+            quoted += QStringLiteral("'\\''");
+        else if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+            quoted += u'?';
+        else
+            quoted += c;
+    }
+    return quoted + u'\'';
+}
+
 } // namespace
 
 Request parseCommandLine(const QStringList& arguments)
@@ -50,9 +66,19 @@ Request parseCommandLine(const QStringList& arguments)
         QStringLiteral("Start the panel with the schedule kept in FILE (--keep-schedule=FILE), "
                        "or in %1, and keep every change there.")
             .arg(ScheduleStore::defaultPath()));
+    const QCommandLineOption resume(
+        QStringLiteral("resume-board"),
+        QStringLiteral("Start the panel from what the board holds: its captions and the next "
+                       "click build on the byte read back from the board (nothing is written)."));
+    const QCommandLineOption catchUp(
+        QStringLiteral("catch-up"),
+        QStringLiteral("With --keep-schedule: at start, set each channel as its most recent "
+                       "schedule entry (today's or yesterday's) left it, writing the port once."));
     parser.addOption(allOff);
     parser.addOption(state);
     parser.addOption(keep);
+    parser.addOption(resume);
+    parser.addOption(catchUp);
 
     // --keep-schedule takes its file only after '=', so the plain option
     // stays a flag.
@@ -75,6 +101,8 @@ Request parseCommandLine(const QStringList& arguments)
         return request;
     };
     request.keepSchedule = parser.isSet(keep);
+    request.resumeBoard = parser.isSet(resume);
+    request.catchUp = parser.isSet(catchUp);
     if (request.keepSchedule && request.scheduleFile.isEmpty())
         request.scheduleFile = ScheduleStore::defaultPath();
 
@@ -88,10 +116,16 @@ Request parseCommandLine(const QStringList& arguments)
         commands << QStringLiteral("state");
     if (commands.size() > 1)
         return usage(QStringLiteral("one command at a time: --%1").arg(commands.join(" --")));
-    if (commands.isEmpty())
-        return request; // the panel
-    if (request.keepSchedule)
-        return usage(QStringLiteral("--keep-schedule starts a panel; it takes no command"));
+    if (commands.isEmpty()) { // the panel
+        if (request.catchUp && !request.keepSchedule)
+            return usage(QStringLiteral("--catch-up needs --keep-schedule: it brings the kept "
+                                        "schedule into force"));
+        return request;
+    }
+    for (const QCommandLineOption* start : {&keep, &resume, &catchUp})
+        if (parser.isSet(start->names().constFirst()))
+            return usage(QStringLiteral("--%1 starts a panel; it takes no command")
+                             .arg(start->names().constFirst()));
     request.command = commands[0];
     if (request.command == QLatin1String("all-off") || request.command == QLatin1String("state"))
         return request;
@@ -117,19 +151,18 @@ int runCommand(const Request& request)
 
     if (request.command == QLatin1String("state")) {
         const int value = panel->outputState();
+        const int board = panel->boardState();
         const QStringList captions = panel->captions();
         if (panel->lastError().isValid() || captions.size() != channels::ChannelCount)
             return fail(
                 cli::ExitUnavailable,
                 QStringLiteral("the panel did not answer: %1").arg(panel->lastError().message()));
-        std::printf("OutputState=%d\n", value);
-        for (int ch = 0; ch < captions.size(); ++ch)
+        std::printf("OutputState=%d\nBoardState=%d\n", value, board);
+        for (int ch = 0; ch < channels::ChannelCount; ++ch)
             std::printf("BIT%d=%s\n", ch,
-                        channels::StateOfCaption(ch, captions[ch]) == channels::ChannelState::On
-                            ? "on"
-                            : "off");
-        for (int ch = 0; ch < captions.size(); ++ch) // quoted for eval
-            std::printf("CAPTION%d='%s'\n", ch, qPrintable(captions[ch]));
+                        board < 0 || board > 255 ? "unknown" : ((board >> ch) & 1 ? "on" : "off"));
+        for (int ch = 0; ch < channels::ChannelCount; ++ch)
+            std::printf("CAPTION%d=%s\n", ch, qPrintable(shellQuoted(captions[ch])));
         return 0;
     }
     const int ch = request.channel;

@@ -16,7 +16,9 @@ struct Request {
     QString command; // on, off, toggle, all-off, state; empty: start the panel
     int channel = -1;
     bool keepSchedule = false;
-    QString scheduleFile; // empty: the default place
+    bool resumeBoard = false; // start from the byte read back from the board
+    bool catchUp = false;     // bring the kept schedule into force at start
+    QString scheduleFile;     // empty: the default place
 };
 
 // arguments: the program's name, then its arguments.

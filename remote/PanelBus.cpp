@@ -19,6 +19,7 @@ using Cause = automation::PanelModel::Cause;
 
 PanelBus::PanelBus(automation::PanelModel& model, QObject* parent)
     : QObject(parent), m_model(model), m_announcedState(model.outputState()),
+      m_announcedBoard(static_cast<qint16>(model.boardState())),
       m_announcedCaptions(model.captions())
 {
     new PanelAdaptor(this); // owned by this object; relays its signals
@@ -34,6 +35,11 @@ bool PanelBus::exportOn(QDBusConnection& bus)
 qint16 PanelBus::outputState() const
 {
     return m_model.outputState();
+}
+
+qint16 PanelBus::boardState() const
+{
+    return static_cast<qint16>(m_model.boardState());
 }
 
 QStringList PanelBus::captions() const
@@ -122,6 +128,10 @@ void PanelBus::announceChanges()
     if (m_model.outputState() != m_announcedState) {
         m_announcedState = m_model.outputState();
         changed.insert(QStringLiteral("OutputState"), QVariant::fromValue(m_announcedState));
+    }
+    if (boardState() != m_announcedBoard) {
+        m_announcedBoard = boardState();
+        changed.insert(QStringLiteral("BoardState"), QVariant::fromValue(m_announcedBoard));
     }
     const QStringList shown = m_model.captions();
     if (shown != m_announcedCaptions) {

@@ -20,6 +20,7 @@ class PanelBus : public QObject, protected QDBusContext
 {
     Q_OBJECT
     Q_PROPERTY(qint16 OutputState READ outputState)
+    Q_PROPERTY(qint16 BoardState READ boardState)
     Q_PROPERTY(QStringList Captions READ captions)
 
   public:
@@ -30,6 +31,7 @@ class PanelBus : public QObject, protected QDBusContext
     bool exportOn(QDBusConnection& bus);
 
     qint16 outputState() const;
+    qint16 boardState() const;
     QStringList captions() const;
 
   public slots:
@@ -56,6 +58,7 @@ class PanelBus : public QObject, protected QDBusContext
 
     automation::PanelModel& m_model;
     qint16 m_announcedState = 0;
+    qint16 m_announcedBoard = -1;
     QStringList m_announcedCaptions;
 };
 

@@ -201,6 +201,25 @@ void BoardFile::report(std::string problem)
     m_reports.once(m_lastProblem, "FENWIX: board file " + m_path + ": " + problem);
 }
 
+int BoardFile::readVirtual() const
+{
+    // Regular files only, without blocking: a FIFO planted here holds no one.
+    const int fd = ::open(m_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return -1;
+    struct stat st {
+    };
+    char text[MaxBoardFileSize + 1];
+    ssize_t n = -1;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+        n = ::read(fd, text, sizeof text);
+    ::close(fd);
+    if (n <= 0 || static_cast<std::size_t>(n) > MaxBoardFileSize)
+        return -1;
+    const auto state = parseBoardState(std::string_view(text, static_cast<std::size_t>(n)));
+    return state && state->status == "virtual" ? state->value : -1;
+}
+
 void BoardFile::write(int value, const std::string& status)
 {
     std::string problem = placeProblem();

@@ -49,6 +49,9 @@ class BoardFile
     void report(std::string problem);
     // The place checked, the file replaced and any problem said.
     void write(int value, const std::string& status);
+    // The virtual board's byte as the file holds it, or -1 when there is no
+    // such file (nothing written yet) or it holds no virtual board's state.
+    int readVirtual() const;
 
   private:
     std::string m_path;

@@ -18,6 +18,8 @@ class Device
     // Presents byte on the board's outputs. Returns 0 or an errno value; the
     // device has said what went wrong and tries again at the next write.
     virtual int write(std::uint8_t byte) = 0;
+    // The byte the board holds (0 to 255), or -1 when it cannot be read.
+    virtual int read() = 0;
     virtual bool isOpen() const = 0;
     // How the board file's status names the device.
     virtual const std::string& name() const = 0;

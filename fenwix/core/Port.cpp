@@ -125,6 +125,12 @@ void Port::writeVirtualBoard(std::int16_t value)
     m_board.report(std::move(problem));
 }
 
+int Port::in()
+{
+    std::lock_guard lock(m_mutex);
+    return m_device ? m_device->read() : m_board.readVirtual();
+}
+
 void Port::out(std::int16_t value)
 {
     std::lock_guard lock(m_mutex);

@@ -51,6 +51,8 @@ class Port
     Port& operator=(const Port&) = delete;
 
     void out(std::int16_t value);
+    // The byte the board holds, 0 to 255, or -1 when it cannot be known.
+    int in();
 
     // The status line of the last call, as written to the board file.
     const std::string& status() const { return m_status; }

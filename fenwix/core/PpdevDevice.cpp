@@ -153,4 +153,17 @@ int PpdevDevice::write(std::uint8_t byte)
     return err;
 }
 
+int PpdevDevice::read()
+{
+    if (m_fd < 0 && open() != 0)
+        return -1;
+    unsigned char byte = 0;
+    if (m_ops.ioctl(m_fd, PPRDATA, &byte) != 0) {
+        m_reports.once(m_lastProblem, deviceProblem(m_path, "read", errno));
+        close();
+        return -1;
+    }
+    return byte;
+}
+
 } // namespace fenwix

@@ -38,6 +38,8 @@ class PpdevDevice final : public Device
     PpdevDevice& operator=(const PpdevDevice&) = delete;
 
     int write(std::uint8_t byte) override;
+    // The data register: in the forward direction, the latched output byte.
+    int read() override;
     bool isOpen() const override { return m_fd >= 0; }
     const std::string& name() const override { return m_path; }
     void forgetParentThreads() override;

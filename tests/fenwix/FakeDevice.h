@@ -68,6 +68,8 @@ struct FakeDevice {
                     return errno = it->second, -1;
                 if (request == PPWDATA)
                     dataLines = *static_cast<unsigned char*>(arg);
+                if (request == PPRDATA)
+                    *static_cast<unsigned char*>(arg) = static_cast<unsigned char>(dataLines);
                 return 0;
             },
             [this](int) {
@@ -90,6 +92,8 @@ struct FakeDevice {
             return "datadir " + std::to_string(*static_cast<int*>(arg));
         case PPWDATA:
             return "wdata " + std::to_string(*static_cast<unsigned char*>(arg));
+        case PPRDATA:
+            return "rdata";
         default:
             return "other";
         }

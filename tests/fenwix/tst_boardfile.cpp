@@ -246,6 +246,8 @@ void tst_BoardFile::plantedNames_data()
     QTest::newRow("FIFO at the old temporary name") << oldTemporary << "fifo" << true;
     QTest::newRow("link at the board's name") << ""
                                               << "link" << true;
+    QTest::newRow("FIFO at the board's name") << ""
+                                              << "fifo" << false;
     QTest::newRow("link at the lock's name") << ".lock"
                                              << "link" << false;
     QTest::newRow("FIFO at the lock's name") << ".lock"
@@ -260,9 +262,7 @@ void tst_BoardFile::plantedNames()
     QTemporaryDir dir;
     const QString board = dir.filePath(QStringLiteral("board"));
     const QString victim = dir.filePath(QStringLiteral("victim"));
-    QFile v(victim);
-    QVERIFY(v.open(QIODevice::WriteOnly) && v.write("victim\n") == 7);
-    v.close();
+    QVERIFY(testfiles::writeFile(victim, "victim\n"));
     const QByteArray planted = QFile::encodeName(board + name);
     QVERIFY(kind == "link" ? ::symlink(QFile::encodeName(victim).constData(), planted) == 0
                            : ::mkfifo(planted.constData(), 0600) == 0);
@@ -270,9 +270,12 @@ void tst_BoardFile::plantedNames()
     c.boardPath = board.toStdString();
     Lines lines;
     Port port(c, DeviceOps{}, lines.reporter());
-    port.out(9); // returns: nothing it opens can block
+    QCOMPARE(port.in(), -1); // reading back returns too, and finds no board
+    port.out(9);             // returns: nothing it opens can block
+    QCOMPARE(port.in(), written ? 9 : -1);
     QCOMPARE(readFile(victim), QStringLiteral("victim\n"));
-    QCOMPARE(readFile(board) == QStringLiteral("9\nvirtual\n"), written);
+    QCOMPARE(QFileInfo(board).isFile() && readFile(board) == QStringLiteral("9\nvirtual\n"),
+             written); // a FIFO is not opened here either
     QCOMPARE(lines.lines.size(), std::size_t(written ? 0 : 1));
 }
 

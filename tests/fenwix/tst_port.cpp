@@ -98,10 +98,12 @@ void tst_Port::virtualBoardAndTrace()
     c.tracePath = m_tmp.filePath(QStringLiteral("vtrace")).toStdString();
     Lines lines;
     Port port(c, DeviceOps{}, lines.reporter());
+    QCOMPARE(port.in(), -1); // nothing written yet: not known
     const std::vector<int> values{8, 0, 255, -1, 0x1FF};
     for (int v : values)
         port.out(static_cast<std::int16_t>(v));
     QCOMPARE(readFile(QString::fromStdString(c.boardPath)), QStringLiteral("255\nvirtual\n"));
+    QCOMPARE(port.in(), 255);
     const QStringList trace =
         readFile(QString::fromStdString(c.tracePath)).split(u'\n', Qt::SkipEmptyParts);
     QCOMPARE(trace.size(), int(values.size()));

@@ -62,12 +62,13 @@ void tst_Ppdev::ppdevSuccessKeepsClaim()
         port.out(0x81);
         port.out(0x102); // only the low 8 bits reach the data lines
         QCOMPARE(dev.dataLines, 2);
+        QCOMPARE(port.in(), 2); // read back from the data register
         port.flush();
         QCOMPARE(readFile(QString::fromStdString(c.boardPath)),
                  QStringLiteral("2\n/dev/parport9 ok\n"));
     }
-    const std::vector<std::string> expected{"open",      "excl",    "claim",   "datadir 0",
-                                            "wdata 129", "wdata 2", "release", "close"};
+    const std::vector<std::string> expected{"open",    "excl",  "claim",   "datadir 0", "wdata 129",
+                                            "wdata 2", "rdata", "release", "close"};
     QCOMPARE(dev.calls, expected);
     QVERIFY(lines.lines.empty());
 }
@@ -146,6 +147,8 @@ void tst_Ppdev::ppdevFailures()
     QVERIFY2(
         board.startsWith(QStringLiteral("5\n") + QString::fromStdString(c.device) + " error: "),
         qPrintable(board));
+    QCOMPARE(port.in(), -1); // a board that cannot be reached is not known
+    QCOMPARE(lines.lines.size(), std::size_t(1));
 
     // Once the device works, writing goes on and it is said once.
     dev.openError = 0;

@@ -140,6 +140,9 @@ void tst_PanelModel::randomEvents()
             QFAIL(qPrintable(
                 QStringLiteral("writes differ after step %1 (kind %2)").arg(step).arg(kind)));
         QCOMPARE(int(panel.outputState()), model.state);
+        // What the board holds: the last byte written, whatever STOP did since.
+        QCOMPARE(panel.model().boardState(),
+                 model.writes.empty() ? -1 : model.writes.back() & 0xFF);
         for (int ch = 0; ch < 8; ++ch)
             QCOMPARE(buttons[ch]->text(), model.captions[ch]);
     }

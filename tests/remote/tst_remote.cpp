@@ -275,6 +275,24 @@ void tst_Remote::scheduleWritesSaySo()
     call("SetField", {22, QStringLiteral("30")});
     QTRY_COMPARE_WITH_TIMEOUT(listener.writes, QStringList{"128 schedule"}, 10000);
     QCOMPARE(p.writes(), QList<int>{128});
+    p.stop();
+
+    // At 12:00, kept entries bring channels 0 (on 8:00, off 20:00) and 2 (on
+    // 11:00) on and leave 1 (on 13:00, off 9:00) off: one write, with
+    // --catch-up only.
+    const QString kept = p.dir.filePath(QStringLiteral("schedule.conf"));
+    QVERIFY(testfiles::writeFile(kept, R"({"version": 1, "fields": {"1": "8", "2": "0",
+        "3": "20", "4": "0", "5": "13", "6": "0", "7": "9", "8": "0", "9": "11", "10": "0"}})"));
+    QFile::remove(p.dir.filePath(QStringLiteral("trace")));
+    p.env[QStringLiteral("FAKETIME")] = QStringLiteral("@2026-01-01 12:00:00");
+    QVERIFY(p.start({"--keep-schedule=" + kept}));
+    QTest::qWait(300);
+    QCOMPARE(p.writes(), QList<int>{});
+    p.stop();
+    listener.writes.clear();
+    QVERIFY(p.start({"--keep-schedule=" + kept, "--catch-up"}));
+    QTRY_COMPARE(listener.writes, QStringList{"5 catch-up"});
+    QCOMPARE(p.writes(), QList<int>{5});
 }
 
 void tst_Remote::commandLine_data()
@@ -284,26 +302,46 @@ void tst_Remote::commandLine_data()
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("says"); // on stdout (status 0) or stderr
     QTest::addColumn<QList<int>>("writes");
-    QTest::newRow("--on") << QStringList{"--on", "2"} << true << 0 << "" << QList<int>{4};
-    QTest::newRow("--toggle") << QStringList{"--toggle", "7"} << true << 0 << "" << QList<int>{128};
-    QTest::newRow("--off when off") << QStringList{"--off", "1"} << true << 0 << "" << QList<int>{};
-    QTest::newRow("--all-off") << QStringList{"--all-off"} << true << 0 << "" << QList<int>{0};
-    QTest::newRow("--state") << QStringList{"--state"} << true << 0
-                             << "OutputState=0\nBIT0=off\nBIT1=off" << QList<int>{};
-    QTest::newRow("channel 8") << QStringList{"--on", "8"} << true << 64 << "0 to 7"
-                               << QList<int>{};
-    QTest::newRow("not a number") << QStringList{"--off", "x"} << true << 64 << "0 to 7"
-                                  << QList<int>{};
-    QTest::newRow("two commands") << QStringList{"--on", "1", "--off", "2"} << true << 64
-                                  << "one command at a time" << QList<int>{};
-    QTest::newRow("unknown option")
-        << QStringList{"--bogus"} << true << 64 << "bogus" << QList<int>{};
-    QTest::newRow("--help") << QStringList{"--help"} << false << 0 << "--keep-schedule"
-                            << QList<int>{};
-    QTest::newRow("--version") << QStringList{"--version"} << false << 0 << "pc-automation 1."
-                               << QList<int>{};
-    QTest::newRow("no panel") << QStringList{"--on", "2"} << false << 69 << "no panel is running"
-                              << QList<int>{};
+    QTest::addColumn<QStringList>("panelArgs");
+    QTest::addColumn<QByteArray>("board"); // the virtual board before the panel starts
+    auto row = [](const char* name, const QStringList& args, bool panelRuns, int exitCode,
+                  const QString& says, const QList<int>& writes, const QStringList& panelArgs = {},
+                  const QByteArray& board = {}) {
+        QTest::newRow(name) << args << panelRuns << exitCode << says << writes << panelArgs
+                            << board;
+    };
+    row("--on", {"--on", "2"}, true, 0, "", {4});
+    row("--toggle", {"--toggle", "7"}, true, 0, "", {128});
+    row("--off when off", {"--off", "1"}, true, 0, "", {});
+    row("--all-off", {"--all-off"}, true, 0, "", {0});
+    const QStringList names{"電燈", "收音機", "電鍋", "電扇", "影印機", "販賣機", "自動門", "電視"};
+    QString fresh = QStringLiteral("OutputState=0\nBoardState=-1\n");
+    QString resumed = QStringLiteral("OutputState=37\nBoardState=37\n");
+    for (int ch = 0; ch < 8; ++ch) {
+        fresh += QStringLiteral("BIT%1=unknown\n").arg(ch);
+        resumed += QStringLiteral("BIT%1=%2\n").arg(ch).arg((37 >> ch) & 1 ? "on" : "off");
+    }
+    for (int ch = 0; ch < 8; ++ch) {
+        fresh += QStringLiteral("CAPTION%1='%2'\n").arg(ch).arg(names[ch]);
+        resumed += QStringLiteral("CAPTION%1='%2%3'\n")
+                       .arg(ch)
+                       .arg(names[ch], (37 >> ch) & 1 ? "開" : "關");
+    }
+    row("--state", {"--state"}, true, 0, fresh, {});
+    // The board held 37 when the panel started: it shows that, writes nothing,
+    // and a click builds on it.
+    row("--state, resumed", {"--state"}, true, 0, resumed, {}, {"--resume-board"}, "37\nvirtual\n");
+    row("--toggle, resumed", {"--toggle", "1"}, true, 0, "", {39}, {"--resume-board"},
+        "37\nvirtual\n");
+    row("--resume-board, nothing written yet", {"--state"}, true, 0, fresh, {}, {"--resume-board"});
+    row("channel 8", {"--on", "8"}, true, 64, "0 to 7", {});
+    row("not a number", {"--off", "x"}, true, 64, "0 to 7", {});
+    row("two commands", {"--on", "1", "--off", "2"}, true, 64, "one command at a time", {});
+    row("unknown option", {"--bogus"}, true, 64, "bogus", {});
+    row("--catch-up alone", {"--catch-up"}, false, 64, "needs --keep-schedule", {});
+    row("--help", {"--help"}, false, 0, "--resume-board", {});
+    row("--version", {"--version"}, false, 0, "pc-automation 1.", {});
+    row("no panel", {"--on", "2"}, false, 69, "no panel is running", {});
 }
 
 void tst_Remote::commandLine()
@@ -313,9 +351,13 @@ void tst_Remote::commandLine()
     QFETCH(int, exitCode);
     QFETCH(QString, says);
     QFETCH(QList<int>, writes);
+    QFETCH(QStringList, panelArgs);
+    QFETCH(QByteArray, board);
     Program p;
+    if (!board.isEmpty())
+        QVERIFY(testfiles::writeFile(p.dir.filePath(QStringLiteral("board")), board));
     if (panelRuns)
-        QVERIFY(p.start());
+        QVERIFY(p.start(panelArgs));
     const Result r = p.run(args);
     QCOMPARE(r.exitCode, exitCode);
     QVERIFY2((exitCode == 0 ? r.out : r.err).contains(says), qPrintable(r.out + r.err));

@@ -88,4 +88,14 @@ inline int modelTick(int state, const Fields& fields, QTime t, std::vector<int>&
         state, [&fields](int n) { return fields[static_cast<std::size_t>(n)]; }, t, writes);
 }
 
+// The catch-up decision reached the slow way: a day of ticks, one a minute up
+// to and including t's minute, from state.
+inline int modelCatchUp(int state, const Fields& fields, QTime t)
+{
+    std::vector<int> writes;
+    for (int back = 24 * 60 - 1; back >= 0; --back)
+        state = modelTick(state, fields, t.addSecs(-60 * back), writes);
+    return state;
+}
+
 } // namespace schedtest

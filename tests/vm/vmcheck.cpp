@@ -38,14 +38,21 @@ int failures = 0;
 
 using Out = void (*)(std::int16_t);
 
-Out library()
+using In = std::int16_t (*)();
+
+void* libraryFunction(const char* name)
 {
     void* handle = dlopen(Library, RTLD_NOW);
     if (!handle) {
         std::printf("cannot load %s: %s\n", Library, dlerror());
         std::exit(3);
     }
-    return reinterpret_cast<Out>(dlsym(handle, "FENWIX_OUT_LPT1"));
+    return dlsym(handle, name);
+}
+
+Out library()
+{
+    return reinterpret_cast<Out>(libraryFunction("FENWIX_OUT_LPT1"));
 }
 
 int dataRegister()
@@ -134,6 +141,16 @@ std::string show(const std::string& text)
 
 // --- child modes ---------------------------------------------------------
 
+// Prints the byte the library reads back from the board.
+int reader()
+{
+    const auto in = reinterpret_cast<In>(libraryFunction("FENWIX_IN_LPT1"));
+    if (!in)
+        return 4;
+    std::printf("%d\n", in());
+    return 0;
+}
+
 // Writes each value and checks at once that the data register holds it.
 int writer(int argc, char** argv)
 {
@@ -214,6 +231,9 @@ void valuesReachTheDataLines()
     }
     report("PPRDATA after the writer exited reads the last byte", read && byte == 128,
            "read " + std::to_string(byte));
+    const Run back = run({"reader"}, {"FENWIX_BOARD=/tmp/board-reader"});
+    report("a fresh process reads the byte back through the library (FENWIX_IN_LPT1)",
+           back.status == 0 && back.out == "128\n", show(back.out + back.err));
 }
 
 void secondProgramCannotClaim()
@@ -270,6 +290,13 @@ void missingAndVirtual()
     report("FENWIX_LPT1=virtual leaves the data lines alone",
            dataRegister() == before && readFile("/tmp/board-virtual") == "15\nvirtual\n",
            std::to_string(before) + " -> " + std::to_string(dataRegister()));
+    const Run virtualBack =
+        run({"reader"}, {"FENWIX_LPT1=virtual", "FENWIX_BOARD=/tmp/board-virtual"});
+    const Run missingBack =
+        run({"reader"}, {"FENWIX_LPT1=/dev/parport9", "FENWIX_BOARD=/tmp/board-missing"});
+    report("reading back: the virtual board's file, and -1 for a missing port",
+           virtualBack.out == "15\n" && missingBack.out == "-1\n",
+           show(virtualBack.out + missingBack.out));
 }
 
 void speed()
@@ -310,6 +337,8 @@ int main(int argc, char** argv)
         return writer(argc, argv);
     if (mode == "hold")
         return holder();
+    if (mode == "reader")
+        return reader();
     if (mode == "timed" || mode == "bare")
         return timed(mode == "bare", argc > 2 ? std::atoi(argv[2]) : 10000);
 
