@@ -16,28 +16,42 @@
 namespace
 {
 
-// Takes the panel's name on the session bus. Returns false when another panel
-// of this session has it: that one is raised instead.
-bool claimBus(QDBusConnection& bus, bool& remoteOn)
+constexpr int ActivateTimeoutMs = 2000;
+
+// Whether another panel of this session runs: it is raised instead, and this
+// start ends (true). A name held by a program that does not answer as a panel
+// ends this start with a message (status set).
+bool handedOver(QDBusConnection& bus, int& status)
 {
-    remoteOn = false;
+    status = 0;
+    if (!bus.isConnected() || !bus.interface()->isServiceRegistered(remote::serviceName()))
+        return false;
+    QDBusPendingReply<> reply = remote::panelProxy(bus, ActivateTimeoutMs)->Activate();
+    reply.waitForFinished();
+    if (!reply.isError())
+        return true;
+    if (reply.error().name() == remote::closingError())
+        return false; // that panel is on its way out: this one takes over
+    status = cli::ExitUnavailable;
+    cli::say(remote::notAPanel(bus, reply.error()));
+    return true;
+}
+
+// Takes the panel's name on the session bus, last of all, so nobody can call a
+// panel that is not ready. False when remote control is off.
+bool claimBus(QDBusConnection& bus)
+{
     if (!bus.isConnected()) {
         cli::say(QStringLiteral("no D-Bus session bus (%1); remote control is off")
                      .arg(bus.lastError().message()));
-        return true;
-    }
-    if (bus.registerService(remote::serviceName())) {
-        remoteOn = true;
-        return true;
-    }
-    if (bus.interface()->isServiceRegistered(remote::serviceName())) {
-        remote::panelProxy(bus, 5000)->Activate().waitForFinished();
         return false;
     }
+    if (bus.registerService(remote::serviceName()))
+        return true;
     cli::say(
         QStringLiteral("cannot take the name %1 on the session bus (%2); remote control is off")
             .arg(remote::serviceName(), bus.lastError().message()));
-    return true;
+    return false;
 }
 
 // Starts the model from the byte the board holds, when the library can say.
@@ -75,9 +89,8 @@ int main(int argc, char* argv[])
 
     // One panel per session: a second start hands over to the first.
     QDBusConnection bus = QDBusConnection::sessionBus();
-    bool remoteOn = false;
-    if (!claimBus(bus, remoteOn))
-        return 0;
+    if (int status = 0; handedOver(bus, status))
+        return status;
 
     channels::PortOutput port;
     port.setFailureHandler([](const QString& report) {
@@ -104,13 +117,20 @@ int main(int argc, char* argv[])
         window.raise();
         window.activateWindow();
     });
-    if (remoteOn)
+    if (bus.isConnected())
         panelBus.exportOn(bus);
+    // Exit is final: the process ends after the final 0, whatever arrives.
+    QObject::connect(&model, &automation::PanelModel::exitRequested, &app, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
+    // Logout and service managers end it with a signal: pending edits are kept.
+    cli::quitOnSignals();
+
     // After the bus object, so programs watching the panel see these too.
     if (request.resumeBoard)
         resumeBoard(model, port);
     if (request.catchUp)
         model.catchUp();
+    claimBus(bus);
 
     window.show();
     return QApplication::exec();

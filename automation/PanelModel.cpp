@@ -93,27 +93,35 @@ void PanelModel::setCaption(int channel, std::string_view caption)
     emit stateChanged();
 }
 
+// Once exit has begun nothing more reaches the port after its final 0.
 void PanelModel::ToggleChannel(int channel, Cause cause)
 {
+    if (m_closing)
+        return;
     m_cause = cause;
     channels::ToggleChannel(m_channels, channel);
 }
 
 void PanelModel::SwitchChannelOn(int channel, Cause cause)
 {
+    if (m_closing)
+        return;
     m_cause = cause;
     channels::SwitchChannelOn(m_channels, channel);
 }
 
 void PanelModel::SwitchChannelOff(int channel, Cause cause)
 {
+    if (m_closing)
+        return;
     m_cause = cause;
     channels::SwitchChannelOff(m_channels, channel);
 }
 
 void PanelModel::AllOff(Cause cause)
 {
-    writeWhole(0, cause);
+    if (!m_closing)
+        writeWhole(0, cause);
 }
 
 void PanelModel::resumeBoard(int byte)
@@ -127,7 +135,7 @@ bool PanelModel::catchUp()
 {
     const int byte = CatchUpByte([this](int number) { return fieldText(number); }, m_clock().time(),
                                  m_boardState);
-    if (m_boardState >= 0 && byte == m_boardState)
+    if (m_closing || (m_boardState >= 0 && byte == m_boardState))
         return false;
     writeWhole(static_cast<std::int16_t>(byte), Cause::CatchUp);
     return true;
@@ -135,6 +143,8 @@ bool PanelModel::catchUp()
 
 void PanelModel::SchedulerTick()
 {
+    if (m_closing)
+        return;
     m_cause = Cause::Schedule;
     const SchedulerSeams seams{
         [this](int number) { return fieldText(number); },

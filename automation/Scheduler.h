@@ -16,6 +16,10 @@ namespace automation
 
 // The schedule fields are addressed by number: N is the field TextN.
 inline constexpr int FieldCount = 32;
+// The longest field text taken from other programs and kept in a schedule
+// file: far beyond any time, and small enough that a file of 32 such fields
+// is always read back.
+inline constexpr int FieldTextLimit = 4096;
 
 // Which field holds what for one channel.
 enum class Role { OnHour, OnMinute, OffHour, OffMinute };

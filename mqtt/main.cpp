@@ -2,26 +2,8 @@
 #include "mqtt/Bridge.h"
 #include "mqtt/Settings.h"
 
-#include <csignal>
-#include <cstdio>
 #include <mosquitto.h>
 #include <QCoreApplication>
-#include <QSocketNotifier>
-#include <sys/socket.h>
-#include <unistd.h>
-
-namespace
-{
-
-int signalPipe[2] = {-1, -1};
-
-void onSignal(int)
-{
-    const char byte = 1;
-    (void)!::write(signalPipe[1], &byte, 1);
-}
-
-} // namespace
 
 int main(int argc, char* argv[])
 {
@@ -43,13 +25,8 @@ int main(int argc, char* argv[])
             cli::say(problem);
             status = cli::ExitUnavailable;
         } else {
-            // SIGTERM (systemd) and SIGINT end it cleanly: offline is said, not willed.
-            if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) == 0) {
-                std::signal(SIGTERM, onSignal);
-                std::signal(SIGINT, onSignal);
-            }
-            QSocketNotifier notifier(signalPipe[0], QSocketNotifier::Read);
-            QObject::connect(&notifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
+            // Ended by a signal, it says offline itself rather than leave it to the will.
+            cli::quitOnSignals();
             status = QCoreApplication::exec();
             bridge.stop();
         }

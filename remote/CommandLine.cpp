@@ -17,7 +17,7 @@ namespace
 {
 
 constexpr const char* ChannelCommands[] = {"on", "off", "toggle"};
-constexpr int CallTimeoutMs = 5000;
+constexpr int CallTimeoutMs = 2000; // a panel answers at once, between loop steps
 
 int fail(int status, const QString& line)
 {
@@ -153,6 +153,8 @@ int runCommand(const Request& request)
         const int value = panel->outputState();
         const int board = panel->boardState();
         const QStringList captions = panel->captions();
+        if (panel->lastError().isValid() && isNotAPanel(panel->lastError()))
+            return fail(cli::ExitUnavailable, notAPanel(bus, panel->lastError()));
         if (panel->lastError().isValid() || captions.size() != channels::ChannelCount)
             return fail(
                 cli::ExitUnavailable,
@@ -176,6 +178,8 @@ int runCommand(const Request& request)
                                 : command == QLatin1String("toggle") ? panel->ToggleChannel(ch)
                                                                      : panel->AllOff();
     reply.waitForFinished();
+    if (reply.isError() && isNotAPanel(reply.error()))
+        return fail(cli::ExitUnavailable, notAPanel(bus, reply.error()));
     if (reply.isError())
         return fail(
             reply.error().type() == QDBusError::ServiceUnknown ? cli::ExitUnavailable

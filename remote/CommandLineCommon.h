@@ -3,9 +3,14 @@
 
 // What the command lines of pc-automation and pc-automation-mqtt share:
 // --help, --version, no stray arguments, and usage errors with status 64.
+#include <csignal>
 #include <cstdio>
 #include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QSocketNotifier>
 #include <QStringList>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace cli
 {
@@ -92,6 +97,22 @@ inline int finish(const Common& common, const char* version)
         break;
     }
     return -1;
+}
+
+// SIGTERM (logout, systemd), SIGINT and SIGHUP end the event loop, so the
+// program leaves as after a normal quit (aboutToQuit runs).
+inline void quitOnSignals()
+{
+    static int pipe[2] = {-1, -1};
+    if (pipe[0] >= 0 || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pipe) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(pipe[0], QSocketNotifier::Read, qApp);
+    QObject::connect(notifier, &QSocketNotifier::activated, qApp, &QCoreApplication::quit);
+    for (int sig : {SIGTERM, SIGINT, SIGHUP})
+        std::signal(sig, [](int) {
+            const char byte = 1;
+            (void)!::write(pipe[1], &byte, 1);
+        });
 }
 
 } // namespace cli

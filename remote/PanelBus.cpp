@@ -111,6 +111,16 @@ QString PanelBus::Field(int number)
 
 void PanelBus::SetField(int number, const QString& text)
 {
+    // One limit, here where other programs' text comes in; checked before a
+    // large text is looked at any further.
+    if (text.size() > automation::FieldTextLimit) {
+        if (calledFromDBus())
+            sendErrorReply(QDBusError::InvalidArgs,
+                           QStringLiteral("a field's text is at most %1 characters, not %2")
+                               .arg(automation::FieldTextLimit)
+                               .arg(text.size()));
+        return;
+    }
     if (validField(number) && accepting())
         m_model.setFieldText(number, text);
 }

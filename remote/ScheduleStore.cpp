@@ -2,8 +2,12 @@
 #include "remote/ScheduleStore.h"
 
 #include "automation/PanelModel.h"
+#include "automation/Scheduler.h"
 #include "remote/CommandLineCommon.h"
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -11,6 +15,8 @@
 #include <QJsonObject>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace remote
 {
@@ -19,15 +25,66 @@ namespace
 {
 
 constexpr int SaveDelayMs = 500;
+// Far above 32 fields of automation::FieldTextLimit characters, even with
+// every character escaped: whatever is saved is read back.
 constexpr qint64 LargestFile = 4 * 1024 * 1024;
+
+// Whether something, even a dangling link, has this name.
+bool taken(const QString& path)
+{
+    struct stat st {
+    };
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
+}
 
 // <path>.bad, or <path>.bad.N when that is taken: a bad file is never lost.
 QString asidePath(const QString& path)
 {
     QString aside = path + QStringLiteral(".bad");
-    for (int n = 1; QFileInfo::exists(aside); ++n)
+    for (int n = 1; taken(aside); ++n)
         aside = path + QStringLiteral(".bad.%1").arg(n);
     return aside;
+}
+
+// Empty when path is nothing yet or a regular file of this user's own.
+QString placeProblem(const QString& path)
+{
+    struct stat st {
+    };
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return {};
+    if (S_ISLNK(st.st_mode))
+        return QStringLiteral("is a symbolic link, which is never followed");
+    if (!S_ISREG(st.st_mode))
+        return QStringLiteral("is not a regular file");
+    if (st.st_uid != ::getuid())
+        return QStringLiteral("belongs to another user");
+    return {};
+}
+
+// The file's text, read without following a link or waiting on a FIFO.
+QString readRegular(const QString& path, QByteArray& text)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    struct stat st {
+    };
+    QString problem;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        problem = QStringLiteral("is not a regular file");
+    else if (st.st_size > LargestFile)
+        problem = QStringLiteral("larger than %1 bytes").arg(LargestFile);
+    else {
+        QFile file;
+        if (!file.open(fd, QIODevice::ReadOnly))
+            problem = file.errorString();
+        else
+            text = file.readAll();
+    }
+    ::close(fd);
+    return problem;
 }
 
 } // namespace
@@ -47,27 +104,82 @@ ScheduleStore::ScheduleStore(QString path, automation::PanelModel& model, QObjec
     connect(&m_model, &automation::PanelModel::fieldChanged, this, &ScheduleStore::changed);
 }
 
+ScheduleStore::~ScheduleStore()
+{
+    if (m_lockFd >= 0)
+        ::close(m_lockFd);
+}
+
+void ScheduleStore::say(const QString& problem)
+{
+    if (!problem.isEmpty() && problem != m_lastProblem)
+        cli::say(problem);
+    m_lastProblem = problem;
+}
+
 void ScheduleStore::changed()
 {
     // Started, not restarted: steady typing is still saved within the delay.
-    if (!m_loading && !m_saveTimer.isActive())
+    if (m_keeping && !m_loading && !m_saveTimer.isActive())
         m_saveTimer.start();
+}
+
+QString ScheduleStore::hold()
+{
+    // A lock of the open file, dropped by the kernel however the panel ends.
+    const QString lockPath = m_path + QStringLiteral(".lock");
+    QDir().mkpath(QFileInfo(m_path).absolutePath());
+    const int fd = ::open(QFile::encodeName(lockPath).constData(),
+                          O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0600);
+    struct stat st {
+    };
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const QString why = fd < 0 ? QString::fromLocal8Bit(std::strerror(errno))
+                                   : QStringLiteral("not a regular file");
+        if (fd >= 0)
+            ::close(fd);
+        return QStringLiteral("lock %1: %2").arg(lockPath, why);
+    }
+    struct flock lock {
+    };
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    if (::fcntl(fd, F_OFD_SETLK, &lock) != 0) {
+        char holder[32] = {};
+        const ssize_t n = ::pread(fd, holder, sizeof holder - 1, 0);
+        ::close(fd);
+        return QStringLiteral("is kept by another panel (process %1)")
+            .arg(n > 0 ? QString::fromLatin1(holder).trimmed() : QStringLiteral("?"));
+    }
+    const QByteArray pid = QByteArray::number(::getpid()) + '\n';
+    if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, pid.constData(), size_t(pid.size()), 0) < 0) {
+        // The lock holds all the same; only the holder's name is missing.
+    }
+    m_lockFd = fd;
+    return {};
 }
 
 QString ScheduleStore::load()
 {
-    QFile file(m_path);
-    if (!file.exists())
+    QString problem = placeProblem(m_path);
+    if (problem.isEmpty())
+        problem = hold();
+    if (!problem.isEmpty()) {
+        const QString line =
+            QStringLiteral("schedule file %1 %2; this panel does not keep its schedule")
+                .arg(m_path, problem);
+        say(line);
+        return line;
+    }
+    m_keeping = true;
+    if (!taken(m_path))
         return {}; // nothing kept yet
-    QString problem;
+    QByteArray text;
+    problem = readRegular(m_path, text);
     QJsonObject fields;
-    if (file.size() > LargestFile) {
-        problem = QStringLiteral("larger than %1 bytes").arg(LargestFile);
-    } else if (!file.open(QIODevice::ReadOnly)) {
-        problem = file.errorString();
-    } else {
+    if (problem.isEmpty()) {
         QJsonParseError error{};
-        const QJsonDocument doc = QJsonDocument::fromJson(file.readAll(), &error);
+        const QJsonDocument doc = QJsonDocument::fromJson(text, &error);
         if (error.error != QJsonParseError::NoError)
             problem = error.errorString() + QStringLiteral(" at byte %1").arg(error.offset);
         else if (!doc.isObject() || doc.object().value(QStringLiteral("version")).toInt() != 1 ||
@@ -75,7 +187,6 @@ QString ScheduleStore::load()
             problem = QStringLiteral("not a schedule file of this program");
         else
             fields = doc.object().value(QStringLiteral("fields")).toObject();
-        file.close();
     }
     if (problem.isEmpty()) {
         for (auto it = fields.begin(); it != fields.end() && problem.isEmpty(); ++it) {
@@ -93,7 +204,7 @@ QString ScheduleStore::load()
                 .arg(m_path, problem,
                      kept ? QStringLiteral(", the file is kept as %1").arg(aside)
                           : QStringLiteral(" (the file could not be moved aside)"));
-        cli::say(line);
+        say(line);
         return line;
     }
     m_loading = true;
@@ -106,23 +217,33 @@ QString ScheduleStore::load()
 QString ScheduleStore::saveNow()
 {
     m_saveTimer.stop();
+    if (!m_keeping)
+        return {};
     QJsonObject fields;
+    QStringList tooLong;
     for (int n = 1; n <= automation::FieldCount; ++n) {
         const QString text = m_model.fieldText(n);
-        if (!text.isEmpty())
+        if (text.size() > automation::FieldTextLimit)
+            tooLong << QStringLiteral("Text%1").arg(n);
+        else if (!text.isEmpty())
             fields.insert(QString::number(n), text);
     }
     const QJsonObject root{{QStringLiteral("version"), 1}, {QStringLiteral("fields"), fields}};
-    QDir().mkpath(QFileInfo(m_path).absolutePath());
-    QSaveFile file(m_path); // written aside and renamed: never half a file
-    QString problem;
-    if (!file.open(QIODevice::WriteOnly) || file.write(QJsonDocument(root).toJson()) < 0 ||
-        !file.commit())
-        problem = QStringLiteral("schedule file %1: %2; the schedule is not kept")
-                      .arg(m_path, file.errorString());
-    if (!problem.isEmpty() && problem != m_lastProblem)
-        cli::say(problem);
-    m_lastProblem = problem;
+    QString problem = placeProblem(m_path);
+    if (problem.isEmpty()) {
+        QSaveFile file(m_path); // written aside and renamed: never half a file
+        if (!file.open(QIODevice::WriteOnly) || file.write(QJsonDocument(root).toJson()) < 0 ||
+            !file.commit())
+            problem = file.errorString();
+    }
+    if (!problem.isEmpty())
+        problem =
+            QStringLiteral("schedule file %1: %2; the schedule is not kept").arg(m_path, problem);
+    else if (!tooLong.isEmpty())
+        problem = QStringLiteral("schedule file %1: %2 longer than %3 characters, not kept")
+                      .arg(m_path, tooLong.join(u' '))
+                      .arg(automation::FieldTextLimit);
+    say(problem);
     return problem;
 }
 

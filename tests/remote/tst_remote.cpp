@@ -15,9 +15,12 @@
 #include <QDomDocument>
 #include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 
@@ -178,7 +181,10 @@ class tst_Remote : public QObject
     void commandLine();
     void onePanelPerSession();
     void keptSchedule();
+    void badScheduleKeptAside_data();
     void badScheduleKeptAside();
+    void keptFileNotOurs_data();
+    void keptFileNotOurs();
     void noSessionBus();
     void betweenLoopStepsAndAfterExit();
     void introspectionMatchesTheXml();
@@ -248,9 +254,13 @@ void tst_Remote::fields()
     QVERIFY(p.start());
     QCOMPARE(call("SetField", {9, QStringLiteral("7")}).type(), QDBusMessage::ReplyMessage);
     QCOMPARE(call("Field", {9}).arguments().value(0).toString(), QStringLiteral("7"));
-    const QString longText(100000, u'5');
-    QCOMPARE(call("SetField", {32, longText}).type(), QDBusMessage::ReplyMessage);
-    QCOMPARE(call("Field", {32}).arguments().value(0).toString(), longText);
+    // One limit for other programs' text: the longest is taken, one more is not.
+    const QString longest(automation::FieldTextLimit, u'5');
+    QCOMPARE(call("SetField", {32, longest}).type(), QDBusMessage::ReplyMessage);
+    QCOMPARE(call("Field", {32}).arguments().value(0).toString(), longest);
+    QCOMPARE(call("SetField", {31, longest + u'5'}).errorName(),
+             QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"));
+    QCOMPARE(call("Field", {31}).arguments().value(0).toString(), QString());
     for (int wrong : {0, 33})
         QCOMPARE(call("Field", {wrong}).errorName(),
                  QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"));
@@ -376,6 +386,21 @@ void tst_Remote::onePanelPerSession()
     QCOMPARE(first.panel.state(), QProcess::Running);
     QVERIFY(call("ToggleChannel", {1}).type() == QDBusMessage::ReplyMessage);
     QTRY_COMPARE(first.writes(), QList<int>{2});
+    first.stop();
+
+    // A program that holds the name but is no panel (here: this test) stops
+    // neither a start nor a command silently: both say who holds it.
+    auto bus = QDBusConnection::sessionBus();
+    QVERIFY(bus.registerService(remote::serviceName()));
+    const auto release = qScopeGuard([&bus] { bus.unregisterService(remote::serviceName()); });
+    for (const QStringList& args : {QStringList{}, QStringList{"--on", "2"}}) {
+        const Result r = first.run(args);
+        QCOMPARE(r.exitCode, 69);
+        QCOMPARE(r.err.count(QStringLiteral("pc-automation: ")), 1);
+        QVERIFY2(r.err.contains(QStringLiteral("held by process %1").arg(::getpid())),
+                 qPrintable(r.err));
+    }
+    QVERIFY(first.writes().size() == 1);
 }
 
 void tst_Remote::keptSchedule()
@@ -387,10 +412,17 @@ void tst_Remote::keptSchedule()
     call("SetField", {30, QStringLiteral(" 45 ")});
     // Saved within a second, with no need to close the panel.
     QTRY_VERIFY_WITH_TIMEOUT(readFile(file).contains(QStringLiteral("\" 45 \"")), 1500);
+    // An edit just before the session ends (SIGTERM) is kept too.
+    call("SetField", {32, QStringLiteral("59")});
+    p.panel.terminate();
+    QVERIFY(p.panel.waitForFinished(5000));
+    QCOMPARE(p.panel.exitCode(), 0);
+    QVERIFY(readFile(file).contains(QStringLiteral("\"59\"")));
     p.stop();
     QVERIFY(p.start({"--keep-schedule=" + file}));
     QCOMPARE(call("Field", {1}).arguments().value(0).toString(), QStringLiteral("7"));
     QCOMPARE(call("Field", {30}).arguments().value(0).toString(), QStringLiteral(" 45 "));
+    QCOMPARE(call("Field", {32}).arguments().value(0).toString(), QStringLiteral("59"));
     QCOMPARE(call("Field", {2}).arguments().value(0).toString(), QString());
     QVERIFY(p.writes().isEmpty()); // the port is not written at start
     p.stop();
@@ -399,20 +431,81 @@ void tst_Remote::keptSchedule()
     QCOMPARE(call("Field", {1}).arguments().value(0).toString(), QString());
 }
 
+void tst_Remote::badScheduleKeptAside_data()
+{
+    QTest::addColumn<QByteArray>("contents");
+    QTest::newRow("broken") << QByteArray("{ \"version\": 1, \"fields\": { \"1\": \"7\"");
+    QTest::newRow("another version")
+        << QByteArray("{ \"version\": 2, \"fields\": { \"1\": \"7\" } }");
+}
+
 void tst_Remote::badScheduleKeptAside()
 {
+    QFETCH(QByteArray, contents);
     Program p;
     const QString file = p.dir.filePath(QStringLiteral("schedule.conf"));
-    QVERIFY(testfiles::writeFile(file, "{ \"version\": 1, \"fields\": { \"1\": \"7\""));
+    QVERIFY(testfiles::writeFile(file, contents));
+    // A dangling link at the first aside name is passed over, not followed.
+    const QString target = p.dir.filePath(QStringLiteral("elsewhere"));
+    QVERIFY(QFile::link(target, file + QStringLiteral(".bad")));
     QVERIFY(p.start({"--keep-schedule=" + file}));
     QCOMPARE(call("Field", {1}).arguments().value(0).toString(), QString());
-    QCOMPARE(readFile(file + QStringLiteral(".bad")),
-             QStringLiteral("{ \"version\": 1, \"fields\": { \"1\": \"7\""));
+    QCOMPARE(readFile(file + QStringLiteral(".bad.1")).toUtf8(), contents);
+    QVERIFY(!QFileInfo::exists(target));
     p.stop();
     const QString err = QString::fromLocal8Bit(p.panel.readAllStandardError());
     QVERIFY2(err.contains(QStringLiteral("schedule file %1").arg(file)) &&
                  err.contains(QStringLiteral(".bad")),
              qPrintable(err));
+}
+
+void tst_Remote::keptFileNotOurs_data()
+{
+    QTest::addColumn<QString>("kind"); // what stands at the kept file's name
+    QTest::addColumn<QString>("says");
+    QTest::newRow("link to a victim") << "link"
+                                      << "symbolic link";
+    QTest::newRow("FIFO") << "fifo"
+                          << "not a regular file";
+    QTest::newRow("kept by a panel of another session") << "held"
+                                                        << "kept by another panel";
+    QTest::newRow("folder removed while running") << "removed"
+                                                  << "is not kept";
+}
+
+void tst_Remote::keptFileNotOurs()
+{
+    // The panel starts all the same, never writes through a link or waits
+    // on a FIFO, and says once why the schedule is not kept.
+    QFETCH(QString, kind);
+    QFETCH(QString, says);
+    Program p;
+    const QString folder = p.dir.filePath(QStringLiteral("kept"));
+    const QString file = folder + QStringLiteral("/schedule.conf");
+    const QString victim = p.dir.filePath(QStringLiteral("victim"));
+    QVERIFY(QDir().mkpath(folder) && testfiles::writeFile(victim, "victim\n"));
+    Program other; // the same file, from a session without a bus of its own
+    other.env = {{"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + p.dir.filePath("no-bus")}};
+    if (kind == "link")
+        QVERIFY(QFile::link(victim, file));
+    else if (kind == "fifo")
+        QVERIFY(::mkfifo(QFile::encodeName(file).constData(), 0600) == 0);
+    else if (kind == "held") {
+        other.panel.setProcessEnvironment(other.environment());
+        other.panel.start(QStringLiteral(PANEL_PROGRAM), {"--keep-schedule=" + file});
+        QTRY_VERIFY(QFileInfo::exists(file + QStringLiteral(".lock")));
+    }
+    QVERIFY(p.start({"--keep-schedule=" + file}));
+    if (kind == "removed")
+        QVERIFY(QDir(folder).removeRecursively());
+    for (const char* text : {"7", "8"}) { // two saves, each past the save delay
+        call("SetField", {1, QString::fromLatin1(text)});
+        QTest::qWait(800);
+    }
+    p.stop();
+    const QString err = QString::fromLocal8Bit(p.panel.readAllStandardError());
+    QCOMPARE(err.count(says), 1);
+    QCOMPARE(readFile(victim), QStringLiteral("victim\n"));
 }
 
 void tst_Remote::noSessionBus()
@@ -462,6 +555,12 @@ void tst_Remote::betweenLoopStepsAndAfterExit()
     QTest::mouseClick(window.findChild<QPushButton*>("exit"), Qt::LeftButton);
     bus->ToggleChannel(1);
     bus->AllOff();
+    window.model().SwitchChannelOn(2, automation::PanelModel::Cause::Click);
+    bus->SetField(1, QStringLiteral("7"));
+    QCOMPARE(window.model().fieldText(1), QString());
+    QSignalSpy raised(bus.get(), &remote::PanelBus::activateRequested);
+    bus->Activate(); // a closing window is not brought back
+    QCOMPARE(raised.count(), 0);
     QCOMPARE(writes.back(), 0);
     QCOMPARE(causes.back(), QStringLiteral("exit"));
     QCOMPARE(writes.size(), std::size_t(11));
