@@ -5,8 +5,12 @@
 #include "remote/CommandLineCommon.h"
 #include "remote/PanelContract.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <mosquitto.h>
+#include <mqtt_protocol.h>
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDBusConnection>
@@ -26,6 +30,8 @@ namespace
 constexpr int Qos = 1;
 constexpr int KeepAliveSeconds = 30;
 constexpr unsigned ReconnectFirst = 1, ReconnectLongest = 30; // seconds, doubling
+constexpr unsigned TakenOverFirst = 60, TakenOverLongest = 600;
+constexpr qint64 QuickLossMs = 5000;
 
 constexpr int PanelTimeoutMs = 5000;
 
@@ -59,6 +65,21 @@ QString homeAssistantStatusTopic(const Settings& s)
     return s.discoveryPrefix + QStringLiteral("/status");
 }
 
+// A payload as a log shows it: one line, control characters escaped, cut.
+QString quoted(const QByteArray& payload)
+{
+    constexpr int Shown = 64;
+    QString text;
+    for (const char c : payload.left(Shown)) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F || u == '"' || u == '\\')
+            text += QStringLiteral("\\x%1").arg(u, 2, 16, QChar(u'0'));
+        else
+            text += QChar::fromLatin1(c); // bytes as Latin-1: nothing is decoded
+    }
+    return u'"' + text + (payload.size() > Shown ? QStringLiteral("\"...") : QStringLiteral("\""));
+}
+
 bool isOn(int channel, const QString& caption)
 {
     return channels::StateOfCaption(channel, caption) == channels::ChannelState::On;
@@ -73,6 +94,13 @@ Bridge::Bridge(Settings settings, QObject* parent)
 
 Bridge::~Bridge()
 {
+    {
+        std::lock_guard lock(m_connectorMutex);
+        m_stopping = true;
+    }
+    m_connectorWake.notify_all();
+    if (m_connector.joinable())
+        m_connector.join();
     if (m_client) {
         mosquitto_loop_stop(m_client, true);
         mosquitto_destroy(m_client);
@@ -130,7 +158,9 @@ QString Bridge::setUpClient()
     m_client = mosquitto_new(m_settings.clientId.toUtf8().constData(), true, this);
     if (!m_client)
         return QStringLiteral("cannot create the MQTT client");
-    mosquitto_int_option(m_client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    // Version 5: a broker says why it ends a connection (another client
+    // taking over the id, for one).
+    mosquitto_int_option(m_client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
     if (!m_settings.user.isEmpty()) {
         QByteArray password;
         if (!m_settings.passwordFile.isEmpty()) {
@@ -139,6 +169,10 @@ QString Bridge::setUpClient()
                 return QStringLiteral("password file %1: %2")
                     .arg(m_settings.passwordFile, file.errorString());
             password = file.readLine().trimmed();
+            if (file.permissions() & (QFile::ReadGroup | QFile::ReadOther))
+                cli::say(QStringLiteral("password file %1 can be read by other users; make it "
+                                        "yours alone (chmod 600 %1)")
+                             .arg(m_settings.passwordFile));
         }
         mosquitto_username_pw_set(m_client, m_settings.user.toUtf8().constData(),
                                   password.isEmpty() ? nullptr : password.constData());
@@ -151,8 +185,8 @@ QString Bridge::setUpClient()
     const QByteArray availability = availabilityTopic(m_settings).toUtf8();
     mosquitto_will_set(m_client, availability.constData(), 7, "offline", Qos, true);
     mosquitto_reconnect_delay_set(m_client, ReconnectFirst, ReconnectLongest, true);
-    mosquitto_connect_callback_set(m_client, &Bridge::onConnect);
-    mosquitto_disconnect_callback_set(m_client, &Bridge::onDisconnect);
+    mosquitto_connect_v5_callback_set(m_client, &Bridge::onConnect);
+    mosquitto_disconnect_v5_callback_set(m_client, &Bridge::onDisconnect);
     mosquitto_message_callback_set(m_client, &Bridge::onMessage);
     return {};
 }
@@ -174,26 +208,67 @@ QString Bridge::start()
     // every start.
     bus.connect(QString(), remote::objectPath(), QStringLiteral("org.freedesktop.DBus.Properties"),
                 QStringLiteral("PropertiesChanged"), this,
-                SLOT(propertiesChanged(QString, QVariantMap, QStringList)));
+                SLOT(propertiesChanged(QString, QVariantMap, QStringList, QDBusMessage)));
     if (bus.interface()->isServiceRegistered(remote::serviceName()))
         panelAppeared();
     else
         cli::say(QStringLiteral("no panel yet; waiting for one"));
 
     cli::say(QStringLiteral("connecting to %1:%2").arg(m_settings.host).arg(m_settings.port));
-    // A broker that is not there yet is tried again by the client's thread,
-    // with a growing delay; so is one that goes away.
-    mosquitto_connect_async(m_client, m_settings.host.toUtf8().constData(), m_settings.port,
-                            KeepAliveSeconds);
-    if (mosquitto_loop_start(m_client) != MOSQ_ERR_SUCCESS)
-        return QStringLiteral("cannot start the MQTT client's thread");
+    m_connector = std::thread(&Bridge::connectLoop, this);
     return {};
+}
+
+void Bridge::connectLoop()
+{
+    // A broker that is not there yet is tried with a growing delay; once
+    // connected, the client's own thread does the same after a loss.
+    const QByteArray host = m_settings.host.toUtf8();
+    unsigned delay = ReconnectFirst;
+    for (;;) {
+        const int rc =
+            mosquitto_connect(m_client, host.constData(), m_settings.port, KeepAliveSeconds);
+        if (rc == MOSQ_ERR_SUCCESS) {
+            if (mosquitto_loop_start(m_client) != MOSQ_ERR_SUCCESS)
+                QMetaObject::invokeMethod(this, [this] {
+                    connectionProblem(QStringLiteral("cannot start the MQTT client's thread"));
+                });
+            return;
+        }
+        const QString why = rc == MOSQ_ERR_ERRNO ? QString::fromLocal8Bit(std::strerror(errno))
+                                                 : QString::fromLocal8Bit(mosquitto_strerror(rc));
+        QMetaObject::invokeMethod(this, [this, why] { connectionProblem(why); });
+        std::unique_lock lock(m_connectorMutex);
+        if (m_connectorWake.wait_for(lock, std::chrono::seconds(delay),
+                                     [this] { return m_stopping; }))
+            return;
+        delay = std::min(delay * 2, ReconnectLongest);
+    }
+}
+
+void Bridge::connectionProblem(const QString& problem)
+{
+    if (problem == m_lastConnectionProblem)
+        return;
+    m_lastConnectionProblem = problem;
+    if (!problem.isEmpty())
+        cli::say(QStringLiteral("cannot reach the broker at %1:%2: %3; trying again")
+                     .arg(m_settings.host)
+                     .arg(m_settings.port)
+                     .arg(problem));
 }
 
 void Bridge::stop()
 {
     if (!m_client)
         return;
+    {
+        std::lock_guard lock(m_connectorMutex);
+        m_stopping = true;
+    }
+    m_connectorWake.notify_all();
+    if (m_connector.joinable())
+        m_connector.join();
     if (m_connected) {
         const QByteArray topic = availabilityTopic(m_settings).toUtf8();
         int mid = 0;
@@ -237,18 +312,36 @@ int Bridge::removeDiscovery()
     return 0;
 }
 
-void Bridge::onConnect(mosquitto*, void* self, int rc)
+void Bridge::onConnect(mosquitto* client, void* self, int rc, int, const mosquitto_property*)
 {
     auto* bridge = static_cast<Bridge*>(self);
+    if (rc == 0) {
+        bridge->m_connectedFor.start();
+        mosquitto_reconnect_delay_set(client, ReconnectFirst, ReconnectLongest, true);
+    }
     QMetaObject::invokeMethod(
         bridge, [bridge, rc] { bridge->connected(rc); }, Qt::QueuedConnection);
 }
 
-void Bridge::onDisconnect(mosquitto*, void* self, int rc)
+void Bridge::onDisconnect(mosquitto* client, void* self, int rc, const mosquitto_property*)
 {
+    // On the client's thread, before it waits to reconnect: the wait is set here.
     auto* bridge = static_cast<Bridge*>(self);
+    // A broker cuts off the older of two clients with one id; most brokers
+    // let the client see only a lost connection, soon after it was made.
+    const bool quick =
+        bridge->m_connectedFor.isValid() && bridge->m_connectedFor.elapsed() < QuickLossMs;
+    bridge->m_connectedFor.invalidate();
+    bridge->m_quickLosses = quick ? bridge->m_quickLosses + 1 : 0;
+    const bool takenOver = rc == MQTT_RC_SESSION_TAKEN_OVER || bridge->m_quickLosses >= 2;
+    if (takenOver) {
+        // Reconnecting at once would cut the other client off in turn.
+        bridge->m_quickLosses = 0;
+        mosquitto_reconnect_delay_set(client, TakenOverFirst, TakenOverLongest, true);
+    }
     QMetaObject::invokeMethod(
-        bridge, [bridge, rc] { bridge->disconnected(rc); }, Qt::QueuedConnection);
+        bridge, [bridge, rc, takenOver] { bridge->disconnected(rc, takenOver); },
+        Qt::QueuedConnection);
 }
 
 void Bridge::onMessage(mosquitto*, void* self, const mosquitto_message* message)
@@ -256,19 +349,21 @@ void Bridge::onMessage(mosquitto*, void* self, const mosquitto_message* message)
     auto* bridge = static_cast<Bridge*>(self);
     const QString topic = QString::fromUtf8(message->topic);
     const QByteArray payload(static_cast<const char*>(message->payload), message->payloadlen);
+    const bool retained = message->retain;
     QMetaObject::invokeMethod(
-        bridge, [bridge, topic, payload] { bridge->received(topic, payload); },
+        bridge, [bridge, topic, payload, retained] { bridge->received(topic, payload, retained); },
         Qt::QueuedConnection);
 }
 
 void Bridge::connected(int rc)
 {
     if (rc != 0) {
-        cli::say(QStringLiteral("the broker refused the connection: %1")
-                     .arg(QString::fromLocal8Bit(mosquitto_connack_string(rc))));
+        connectionProblem(QStringLiteral("it refused the connection: %1")
+                              .arg(QString::fromLocal8Bit(mosquitto_reason_string(rc))));
         return;
     }
     m_connected = true;
+    m_lastConnectionProblem.clear();
     cli::say(QStringLiteral("connected to %1:%2%3")
                  .arg(m_settings.host)
                  .arg(m_settings.port)
@@ -285,16 +380,40 @@ void Bridge::connected(int rc)
         publishState({});
 }
 
-void Bridge::disconnected(int rc)
+void Bridge::disconnected(int rc, bool takenOver)
 {
-    if (!m_connected)
-        return;
+    const bool wasConnected = m_connected;
     m_connected = false;
-    cli::say(QStringLiteral("lost the broker (%1); trying again")
-                 .arg(QString::fromLocal8Bit(mosquitto_strerror(rc))));
+    if (takenOver) {
+        connectionProblem(QStringLiteral("the broker cut the connection off again just after it "
+                                         "was made: another client uses the client id %1 and "
+                                         "took over (give each bridge its own --client-id); "
+                                         "waiting a minute or more between attempts")
+                              .arg(m_settings.clientId));
+        return;
+    }
+    const QString why = rc == MOSQ_ERR_KEEPALIVE
+                            ? QStringLiteral("no answer within %1 s").arg(KeepAliveSeconds)
+                        : rc > MOSQ_ERR_UNKNOWN // a reason code the broker sent
+                            ? QString::fromLocal8Bit(mosquitto_reason_string(rc))
+                            : QString::fromLocal8Bit(mosquitto_strerror(rc));
+    if (wasConnected) {
+        cli::say(QStringLiteral("lost the broker (%1); trying again").arg(why));
+        m_lastConnectionProblem = why;
+    } else {
+        connectionProblem(why);
+    }
 }
 
-void Bridge::received(const QString& topic, const QByteArray& payload)
+void Bridge::complain(const QString& cause, const QString& line)
+{
+    if (m_complaints.contains(cause))
+        return;
+    m_complaints.insert(cause);
+    cli::say(line + QStringLiteral(" (said once until a command is acted on)"));
+}
+
+void Bridge::received(const QString& topic, const QByteArray& payload, bool retained)
 {
     if (topic == homeAssistantStatusTopic(m_settings)) {
         if (payload == "online") { // Home Assistant started again
@@ -312,21 +431,32 @@ void Bridge::received(const QString& topic, const QByteArray& payload)
     static const QMap<QByteArray, QString> Methods{{"ON", QStringLiteral("SwitchChannelOn")},
                                                    {"OFF", QStringLiteral("SwitchChannelOff")},
                                                    {"TOGGLE", QStringLiteral("ToggleChannel")}};
-    const QByteArray command = payload.trimmed().toUpper();
-    const QString method = Methods.value(command);
-    if (!ok || channel < 0 || channel >= channels::ChannelCount || method.isEmpty()) {
-        cli::say(QStringLiteral("ignored \"%1\" on %2: send ON, OFF or TOGGLE to channel 0 to 7")
-                     .arg(QString::fromUtf8(payload.left(64)), topic));
+    const QString method = Methods.value(payload);
+    // A retained command would act again at every start and reconnect.
+    if (retained) {
+        complain(QStringLiteral("retained"),
+                 QStringLiteral("ignored the retained %1 on %2: commands act only when sent, "
+                                "never retained (clear it: mosquitto_pub -r -n -t TOPIC)")
+                     .arg(quoted(payload), topic));
+        return;
+    }
+    if (!ok || channel < 0 || channel >= channels::ChannelCount || method.isEmpty() ||
+        number != QString::number(channel)) {
+        complain(QStringLiteral("malformed"),
+                 QStringLiteral("ignored %1 on %2: send ON, OFF or TOGGLE to channel 0 to 7")
+                     .arg(quoted(payload), topic));
         return;
     }
     if (!m_panelUp) {
-        cli::say(QStringLiteral("ignored %1 on %2: no panel is running").arg(method, topic));
+        complain(QStringLiteral("no panel"),
+                 QStringLiteral("ignored %1 on %2: no panel is running").arg(method, topic));
         return;
     }
+    m_complaints.clear();
     // Sent without waiting: the answer is the panel's PropertiesChanged.
-    if (command == "ON")
+    if (payload == "ON")
         m_panel->SwitchChannelOn(channel);
-    else if (command == "OFF")
+    else if (payload == "OFF")
         m_panel->SwitchChannelOff(channel);
     else
         m_panel->ToggleChannel(channel);
@@ -335,6 +465,7 @@ void Bridge::received(const QString& topic, const QByteArray& payload)
 void Bridge::panelAppeared()
 {
     m_panelUp = true;
+    m_panelOwner = QDBusConnection::sessionBus().interface()->serviceOwner(remote::serviceName());
     m_captions = m_panel->captions();
     m_output = m_panel->outputState();
     cli::say(QStringLiteral("found the panel"));
@@ -350,9 +481,15 @@ void Bridge::panelVanished()
 }
 
 void Bridge::propertiesChanged(const QString& interface, const QVariantMap& changed,
-                               const QStringList&)
+                               const QStringList&, const QDBusMessage& message)
 {
-    if (interface != remote::interfaceName())
+    // Only the panel speaks for the panel, and only in its own terms.
+    if (interface != remote::interfaceName() || !m_panelUp || message.service() != m_panelOwner)
+        return;
+    const QVariant captions = changed.value(QStringLiteral("Captions"));
+    const QVariant output = changed.value(QStringLiteral("OutputState"));
+    if ((captions.isValid() && captions.toStringList().size() != channels::ChannelCount) ||
+        (output.isValid() && (output.toInt() < 0 || output.toInt() > 255)))
         return;
     const QStringList before = m_captions;
     if (changed.contains(QStringLiteral("Captions")))

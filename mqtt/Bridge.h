@@ -4,14 +4,22 @@
 #include "mqtt/Settings.h"
 #include "remote/PanelContract.h"
 
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+#include <QDBusMessage>
 #include <QDBusServiceWatcher>
+#include <QElapsedTimer>
 #include <QObject>
+#include <QSet>
 #include <QStringList>
 #include <QVariantMap>
+#include <thread>
 
 struct mosquitto;
 struct mosquitto_message;
+struct mqtt5__property;
+typedef struct mqtt5__property mosquitto_property;
 
 namespace mqtt
 {
@@ -43,17 +51,26 @@ class Bridge : public QObject
 
   private slots:
     void propertiesChanged(const QString& interface, const QVariantMap& changed,
-                           const QStringList& invalidated);
+                           const QStringList& invalidated, const QDBusMessage& message);
 
   private:
     // Called on the client's own thread; each hands over to this one.
-    static void onConnect(mosquitto*, void* self, int rc);
-    static void onDisconnect(mosquitto*, void* self, int rc);
+    static void onConnect(mosquitto*, void* self, int rc, int flags, const mosquitto_property*);
+    static void onDisconnect(mosquitto*, void* self, int rc, const mosquitto_property*);
     static void onMessage(mosquitto*, void* self, const mosquitto_message* message);
 
     void connected(int rc);
-    void disconnected(int rc);
-    void received(const QString& topic, const QByteArray& payload);
+    void disconnected(int rc, bool takenOver);
+    void received(const QString& topic, const QByteArray& payload, bool retained);
+    // Tries to connect until it succeeds or the bridge stops, then hands the
+    // client to its own thread. Runs on a thread of its own: a connect may
+    // wait for an unresponsive host.
+    void connectLoop();
+    // One line per change of the connection's trouble, not one per attempt.
+    void connectionProblem(const QString& problem);
+    // Says a complaint about incoming commands once per cause, until a
+    // command is acted on.
+    void complain(const QString& cause, const QString& line);
     void panelAppeared();
     void panelVanished();
     QString setUpClient();
@@ -72,6 +89,16 @@ class Bridge : public QObject
     QStringList m_captions;
     int m_output = -1;
     QDBusServiceWatcher m_watcher;
+    QString m_panelOwner; // the unique name that holds the panel's name
+    QString m_lastConnectionProblem;
+    // The client's thread alone uses these two.
+    QElapsedTimer m_connectedFor;
+    int m_quickLosses = 0; // connections lost soon after they were made, in a row
+    QSet<QString> m_complaints;
+    std::thread m_connector;
+    std::mutex m_connectorMutex;
+    std::condition_variable m_connectorWake;
+    bool m_stopping = false;
     std::unique_ptr<remote::PanelProxy> m_panel;
 };
 

@@ -69,6 +69,20 @@ QString apply(Settings& s, const QString& key, const QString& value)
     return QStringLiteral("unknown key \"%1\"").arg(key);
 }
 
+// Empty when text can begin every topic the bridge uses.
+QString topicProblem(const QString& text)
+{
+    if (text.contains(u'+') || text.contains(u'#'))
+        return QStringLiteral("holds a wildcard (+ or #)");
+    if (text.startsWith(u'$'))
+        return QStringLiteral("starts with $, which brokers keep for themselves");
+    if (text.split(u'/').contains(QString()))
+        return QStringLiteral("has an empty level (a leading, trailing or double /)");
+    if (text.contains(QChar(0)))
+        return QStringLiteral("holds a NUL character");
+    return {};
+}
+
 QString helpOf(const Key& k)
 {
     QString help = QString::fromLatin1(k.help);
@@ -137,6 +151,13 @@ ParsedSettings parseSettings(const QStringList& arguments, const QString& config
             !problem.isEmpty())
             return usage(problem);
     }
+    if (!s.passwordFile.isEmpty() && s.user.isEmpty())
+        return usage(QStringLiteral("password-file needs user: the broker takes a password only "
+                                    "with a user name"));
+    for (const auto& [key, topic] :
+         {std::pair{"prefix", &s.prefix}, std::pair{"discovery-prefix", &s.discoveryPrefix}})
+        if (const QString problem = topicProblem(*topic); !topic->isEmpty() && !problem.isEmpty())
+            return usage(QStringLiteral("%1 \"%2\" %3").arg(QLatin1String(key), *topic, problem));
     const QString host = QSysInfo::machineHostName();
     if (s.prefix.isEmpty())
         s.prefix = QStringLiteral("pc-automation/") + host;

@@ -73,10 +73,10 @@ struct Peer {
             n += it.key().startsWith(prefix) && !it.value().isEmpty();
         return n;
     }
-    void send(const QString& topic, const QByteArray& payload)
+    void send(const QString& topic, const QByteArray& payload, bool retain = false)
     {
         mosquitto_publish(client, nullptr, topic.toUtf8().constData(), int(payload.size()),
-                          payload.constData(), 1, false);
+                          payload.constData(), 1, retain);
     }
 };
 
@@ -131,6 +131,9 @@ class tst_Mqtt : public QObject
     void clickReachesTheStateTopic();
     void lastWillWhenKilled();
     void brokerRestarted();
+    void bridgeStartsBeforeBroker();
+    void twoBridgesOneClientId();
+    void forgedSignalsIgnored();
     void panelGoesAndComesBack();
     void removeDiscovery();
 
@@ -264,17 +267,27 @@ void tst_Mqtt::commands_data()
     QTest::addColumn<QByteArray>("payload");
     QTest::addColumn<QList<int>>("writes");
     QTest::addColumn<QString>("logged"); // empty: nothing said
-    QTest::newRow("ON") << "test/pc/channel/3/set" << QByteArray("ON") << QList<int>{8} << "";
-    QTest::newRow("TOGGLE") << "test/pc/channel/0/set" << QByteArray("TOGGLE") << QList<int>{1}
-                            << "";
-    QTest::newRow("OFF when off") << "test/pc/channel/4/set" << QByteArray("OFF") << QList<int>{}
-                                  << "";
-    QTest::newRow("malformed payload")
-        << "test/pc/channel/3/set" << QByteArray("ONN") << QList<int>{} << "ignored \"ONN\"";
-    QTest::newRow("no such channel")
-        << "test/pc/channel/9/set" << QByteArray("ON") << QList<int>{} << "ignored \"ON\"";
-    QTest::newRow("not a channel")
-        << "test/pc/channel/x/set" << QByteArray("ON") << QList<int>{} << "ignored \"ON\"";
+    QTest::addColumn<bool>("retained");  // left on the broker before the bridge starts
+    auto row = [](const char* name, const char* topic, const QByteArray& payload,
+                  const QList<int>& writes, const char* logged, bool retained = false) {
+        QTest::newRow(name) << QString::fromLatin1(topic) << payload << writes
+                            << QString::fromUtf8(logged) << retained;
+    };
+    row("ON", "test/pc/channel/3/set", "ON", {8}, "");
+    row("TOGGLE", "test/pc/channel/0/set", "TOGGLE", {1}, "");
+    row("OFF when off", "test/pc/channel/4/set", "OFF", {}, "");
+    row("channel 7", "test/pc/channel/7/set", "ON", {128}, "");
+    row("malformed payload", "test/pc/channel/3/set", "ONN", {}, "ignored \"ONN\"");
+    row("lower case", "test/pc/channel/3/set", "on", {}, "ignored \"on\"");
+    row("a space before", "test/pc/channel/3/set", " ON", {}, "ignored \" ON\"");
+    row("no such channel", "test/pc/channel/8/set", "ON", {}, "ignored \"ON\"");
+    row("leading zero", "test/pc/channel/03/set", "ON", {}, "ignored \"ON\"");
+    row("not a channel", "test/pc/channel/x/set", "ON", {}, "ignored \"ON\"");
+    // A payload cannot forge a line of the log.
+    row("a newline in the payload", "test/pc/channel/3/set", "ON\nconnected to x", {},
+        "ignored \"ON\\x0aconnected to x\"");
+    row("retained ON", "test/pc/channel/3/set", "ON", {}, "ignored the retained \"ON\"", true);
+    row("retained TOGGLE", "test/pc/channel/3/set", "TOGGLE", {}, "ignored the retained", true);
 }
 
 void tst_Mqtt::commands()
@@ -283,11 +296,25 @@ void tst_Mqtt::commands()
     QFETCH(QByteArray, payload);
     QFETCH(QList<int>, writes);
     QFETCH(QString, logged);
-    m_peer->send(topic, payload);
+    QFETCH(bool, retained);
+    if (retained) { // the bridge starts again and finds it there
+        m_bridge.kill();
+        m_bridge.waitForFinished();
+        m_peer->send(topic, payload, true);
+        QTRY_COMPARE_WITH_TIMEOUT(m_peer->value(topic), payload, Bound); // the broker has it
+        bridgeLog();
+        startBridge();
+        QTRY_COMPARE_WITH_TIMEOUT(bridgeLog().count(QStringLiteral("connected to")), 2, Bound);
+    }
+    // Said once however often it comes.
+    for (int i = 0; i < (logged.isEmpty() || retained ? 1 : 3); ++i)
+        m_peer->send(topic, payload);
     m_peer->send(QStringLiteral("test/pc/channel/6/set"), "ON"); // a marker after it
     QTRY_VERIFY_WITH_TIMEOUT(!m_panel->writes.empty() && m_panel->writes.back() & 0x40, Bound);
     QList<int> expected = writes;
     expected << ((writes.isEmpty() ? 0 : writes.back()) | 0x40);
+    if (retained) // the same command, sent and not retained, acts
+        expected = QList<int>{8, 8 | 0x40};
     QCOMPARE(QList<int>(m_panel->writes.begin(), m_panel->writes.end()), expected);
     if (!writes.isEmpty()) { // the window and the state topic follow
         const int ch = topic.section(u'/', 3, 3).toInt();
@@ -297,7 +324,7 @@ void tst_Mqtt::commands()
     }
     QTRY_VERIFY(bridgeLog().contains(QStringLiteral("ignored")) == !logged.isEmpty());
     QCOMPARE(m_bridgeLog.count(QStringLiteral("ignored")), logged.isEmpty() ? 0 : 1);
-    QVERIFY(m_bridgeLog.contains(logged));
+    QVERIFY2(m_bridgeLog.contains(logged), qPrintable(m_bridgeLog));
 }
 
 void tst_Mqtt::clickReachesTheStateTopic()
@@ -329,6 +356,76 @@ void tst_Mqtt::brokerRestarted()
     QTRY_COMPARE_WITH_TIMEOUT(m_panel->writes, std::vector<int>{2}, Bound);
     // One line per change of the connection, not one per attempt.
     QCOMPARE(m_bridgeLog.count(QStringLiteral("lost the broker")), 1);
+}
+
+void tst_Mqtt::bridgeStartsBeforeBroker()
+{
+    // The broker is down when the bridge starts: it says so once, keeps
+    // trying and is online soon after the broker comes.
+    m_bridge.kill();
+    m_bridge.waitForFinished();
+    m_broker.kill();
+    m_broker.waitForFinished();
+    m_bridgeLog.clear();
+    bridgeLog();
+    startBridge();
+    QTRY_VERIFY_WITH_TIMEOUT(bridgeLog().contains(QStringLiteral("Connection refused")), 5000);
+    QTest::qWait(2500); // a few more attempts
+    QCOMPARE(bridgeLog().count(QStringLiteral("cannot reach the broker")), 1);
+    m_peer.reset();
+    startBroker();
+    m_peer = std::make_unique<Peer>(m_port);
+    QTRY_COMPARE_WITH_TIMEOUT(m_peer->value("test/pc/availability"), QByteArray("online"), Bound);
+}
+
+void tst_Mqtt::twoBridgesOneClientId()
+{
+    // A second bridge with the same client id: the broker cuts one off for
+    // the other. One of them soon says so and waits long, so they stop
+    // taking turns.
+    QProcess second;
+    second.start(QStringLiteral(BRIDGE_PROGRAM),
+                 {"--host", "127.0.0.1", "--port", QString::number(m_port), "--prefix", "test/pc2",
+                  "--discovery-prefix", "ha2"});
+    QVERIFY(second.waitForStarted());
+    QString secondLog;
+    auto logs = [&] {
+        secondLog += QString::fromLocal8Bit(second.readAllStandardError());
+        return bridgeLog() + secondLog;
+    };
+    QTRY_VERIFY2_WITH_TIMEOUT(logs().contains(QStringLiteral("took over")), qPrintable(logs()),
+                              Bound);
+    const int connections = logs().count(QStringLiteral("connected to"));
+    QTest::qWait(4000);
+    QVERIFY(bridgeLog().count(QStringLiteral("took over")) <= 1);
+    QVERIFY(secondLog.count(QStringLiteral("took over")) <= 1);
+    QCOMPARE(logs().count(QStringLiteral("connected to")), connections);
+    second.kill();
+    second.waitForFinished();
+}
+
+void tst_Mqtt::forgedSignalsIgnored()
+{
+    // Another connection on the bus claims every channel is on: nothing of
+    // it is published.
+    QDBusConnection forger =
+        QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("forger"));
+    QVERIFY(forger.isConnected());
+    QStringList on;
+    for (int ch = 0; ch < 8; ++ch)
+        on << appliance(ch) + QStringLiteral("開");
+    QDBusMessage forged = QDBusMessage::createSignal(
+        remote::objectPath(), QStringLiteral("org.freedesktop.DBus.Properties"),
+        QStringLiteral("PropertiesChanged"));
+    forged << remote::interfaceName()
+           << QVariantMap{{QStringLiteral("Captions"), on},
+                          {QStringLiteral("OutputState"), QVariant::fromValue(qint16(255))}}
+           << QStringList();
+    QVERIFY(forger.send(forged));
+    m_panel->model.ToggleChannel(5, automation::PanelModel::Cause::Click); // a real change after
+    QTRY_COMPARE_WITH_TIMEOUT(m_peer->value("test/pc/output"), QByteArray("32"), Bound);
+    QCOMPARE(m_peer->value("test/pc/channel/0/state"), QByteArray("OFF"));
+    QDBusConnection::disconnectFromBus(QStringLiteral("forger"));
 }
 
 void tst_Mqtt::panelGoesAndComesBack()
