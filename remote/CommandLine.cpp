@@ -84,9 +84,11 @@ Request parseCommandLine(const QStringList& arguments)
     // stays a flag.
     QStringList args;
     Request request;
+    bool emptyFile = false;
     for (const QString& arg : arguments) {
         if (arg.startsWith(QLatin1String("--keep-schedule="))) {
             request.scheduleFile = arg.mid(int(qstrlen("--keep-schedule=")));
+            emptyFile = emptyFile || request.scheduleFile.isEmpty();
             args << QStringLiteral("--keep-schedule");
         } else {
             args << arg;
@@ -100,6 +102,9 @@ Request parseCommandLine(const QStringList& arguments)
         request.common.usage(text);
         return request;
     };
+    if (emptyFile)
+        return usage(QStringLiteral("--keep-schedule= names no file (leave out the = for the "
+                                    "default one)"));
     request.keepSchedule = parser.isSet(keep);
     request.resumeBoard = parser.isSet(resume);
     request.catchUp = parser.isSet(catchUp);
@@ -129,10 +134,12 @@ Request parseCommandLine(const QStringList& arguments)
     request.command = commands[0];
     if (request.command == QLatin1String("all-off") || request.command == QLatin1String("state"))
         return request;
+    // One digit and nothing else: " 3", "+3" or "03" are not taken for 3.
     const QStringList values = parser.values(request.command);
-    bool number = false;
-    request.channel = values.size() == 1 ? values[0].toInt(&number) : -1;
-    if (!number || request.channel < 0 || request.channel > 7)
+    const bool digit = values.size() == 1 && values[0].size() == 1 && values[0][0] >= u'0' &&
+                       values[0][0] < QChar(u'0' + channels::ChannelCount);
+    request.channel = digit ? values[0][0].unicode() - u'0' : -1;
+    if (!digit)
         return usage(QStringLiteral("--%1 takes one channel number, 0 to 7, not \"%2\"")
                          .arg(request.command, values.join(u' ')));
     return request;

@@ -154,6 +154,20 @@ struct Listener : QObject {
     void changed() { ++propertyChanges; }
 };
 
+// An impostor on the bus that serves captions of its own choosing.
+struct FakePanel : QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "net.pcautomation.Panel1")
+    Q_PROPERTY(qint16 OutputState READ outputState)
+    Q_PROPERTY(qint16 BoardState READ outputState)
+    Q_PROPERTY(QStringList Captions READ captions)
+
+  public:
+    QStringList shown;
+    qint16 outputState() const { return 0; }
+    QStringList captions() const { return shown; }
+};
+
 QString libfaketime()
 {
     for (const QString& dir :
@@ -188,6 +202,7 @@ class tst_Remote : public QObject
     void noSessionBus();
     void betweenLoopStepsAndAfterExit();
     void introspectionMatchesTheXml();
+    void stateSafeToEval();
 };
 
 void tst_Remote::initTestCase()
@@ -346,6 +361,10 @@ void tst_Remote::commandLine_data()
     row("--resume-board, nothing written yet", {"--state"}, true, 0, fresh, {}, {"--resume-board"});
     row("channel 8", {"--on", "8"}, true, 64, "0 to 7", {});
     row("not a number", {"--off", "x"}, true, 64, "0 to 7", {});
+    row("a space before", {"--on", " 3"}, true, 64, "0 to 7", {});
+    row("a sign", {"--on", "+3"}, true, 64, "0 to 7", {});
+    row("leading zeros", {"--on", "0003"}, true, 64, "0 to 7", {});
+    row("--keep-schedule= without a name", {"--keep-schedule="}, false, 64, "names no file", {});
     row("two commands", {"--on", "1", "--off", "2"}, true, 64, "one command at a time", {});
     row("unknown option", {"--bogus"}, true, 64, "bogus", {});
     row("--catch-up alone", {"--catch-up"}, false, 64, "needs --keep-schedule", {});
@@ -611,4 +630,44 @@ void tst_Remote::introspectionMatchesTheXml()
 }
 
 QTEST_MAIN(tst_Remote)
+void tst_Remote::stateSafeToEval()
+{
+    // Whatever a panel (or an impostor) calls its channels, eval of --state
+    // runs nothing and yields the captions as they are.
+    Program p;
+    const QString marker = p.dir.filePath(QStringLiteral("ran"));
+    FakePanel fake;
+    fake.shown = {"'; touch " + marker + "; '",
+                  "$(touch " + marker + ")",
+                  "`touch " + marker + "`",
+                  "a\nBIT0=on",
+                  "\\'",
+                  "'",
+                  "電視開",
+                  ""};
+    auto bus = QDBusConnection::sessionBus();
+    QVERIFY(bus.registerService(remote::serviceName()));
+    const auto release = qScopeGuard([&bus] { bus.unregisterService(remote::serviceName()); });
+    QVERIFY(bus.registerObject(remote::objectPath(), &fake, QDBusConnection::ExportAllProperties));
+    QProcess shell;
+    shell.setProcessEnvironment(p.environment());
+    shell.start(
+        QStringLiteral("bash"),
+        {"-c", QStringLiteral(
+                   "out=$(%1 --state) || exit 9; eval \"$out\" && printf '%s\\0' \"$CAPTION0\" "
+                   "\"$CAPTION1\" \"$CAPTION2\" \"$CAPTION3\" \"$CAPTION4\" "
+                   "\"$CAPTION5\" \"$CAPTION6\" \"$CAPTION7\" \"$BIT0\"")
+                   .arg(QStringLiteral(PANEL_PROGRAM))});
+    // This process answers for the impostor: its events must run meanwhile.
+    QTRY_COMPARE_WITH_TIMEOUT(shell.state(), QProcess::NotRunning, 30000);
+    bus.unregisterObject(remote::objectPath());
+    QCOMPARE(shell.exitCode(), 0);
+    QVERIFY(!QFileInfo::exists(marker));
+    const QStringList values = QString::fromUtf8(shell.readAllStandardOutput()).split(QChar(0));
+    QStringList expected = fake.shown;
+    expected[3] = QStringLiteral("a?BIT0=on"); // one line per fact
+    QCOMPARE(values.mid(0, 8), expected);
+    QCOMPARE(values.value(8), QStringLiteral("off"));
+}
+
 #include "tst_remote.moc"
