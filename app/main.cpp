@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "automation/PanelModel.h"
 #include "channels/PortOutput.h"
+#include "fenwix/core/Port.h"
 #include "panel/ControlPanel.h"
 #include "remote/CommandLine.h"
 #include "remote/PanelBus.h"
@@ -69,6 +70,16 @@ void resumeBoard(automation::PanelModel& model, channels::PortOutput& port)
                                 "the port cannot be opened); starting as always"));
 }
 
+// The board the port library drives, chosen by the same rules: what tells
+// two boards (two users, two ports) apart for other programs.
+QString boardName()
+{
+    const fenwix::Config config = fenwix::configFromEnvironment(&std::getenv);
+    return config.virtualBoard
+               ? QStringLiteral("virtual:") + QString::fromStdString(config.boardPath)
+               : QString::fromStdString(config.device);
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -112,6 +123,7 @@ int main(int argc, char* argv[])
     }
 
     remote::PanelBus panelBus(model);
+    panelBus.setBoard(boardName());
     QObject::connect(&panelBus, &remote::PanelBus::activateRequested, &window, [&window] {
         window.show();
         window.raise();
@@ -119,9 +131,17 @@ int main(int argc, char* argv[])
     });
     if (bus.isConnected())
         panelBus.exportOn(bus);
-    // Exit is final: the process ends after the final 0, whatever arrives.
-    QObject::connect(&model, &automation::PanelModel::exitRequested, &app, &QCoreApplication::quit,
-                     Qt::QueuedConnection);
+    // Exit is final: the process ends after the final 0, whatever arrives;
+    // a round trip to the bus first, so watchers hear of the 0 before the
+    // panel's name goes.
+    QObject::connect(
+        &model, &automation::PanelModel::exitRequested, &app,
+        [&bus] {
+            if (bus.isConnected())
+                bus.interface()->isServiceRegistered(remote::serviceName());
+            QCoreApplication::quit();
+        },
+        Qt::QueuedConnection);
     // Logout and service managers end it with a signal: pending edits are kept.
     cli::quitOnSignals();
 

@@ -59,10 +59,14 @@ QString channelTopic(const Settings& s, int channel, const QString& leaf)
     return channelTopic(s, QString::number(channel), leaf);
 }
 
-// Where Home Assistant says it has started.
-QString homeAssistantStatusTopic(const Settings& s)
+// Where Home Assistant says it has started: under the discovery prefix, and
+// its own default, which it uses whatever the discovery prefix.
+QStringList statusTopics(const Settings& s)
 {
-    return s.discoveryPrefix + QStringLiteral("/status");
+    QStringList topics{s.discoveryPrefix + QStringLiteral("/status")};
+    if (s.discoveryPrefix != QLatin1String("homeassistant"))
+        topics << QStringLiteral("homeassistant/status");
+    return topics;
 }
 
 // A payload as a log shows it: one line, control characters escaped, cut.
@@ -80,15 +84,10 @@ QString quoted(const QByteArray& payload)
     return u'"' + text + (payload.size() > Shown ? QStringLiteral("\"...") : QStringLiteral("\""));
 }
 
-bool isOn(int channel, const QString& caption)
-{
-    return channels::StateOfCaption(channel, caption) == channels::ChannelState::On;
-}
-
 } // namespace
 
 Bridge::Bridge(Settings settings, QObject* parent)
-    : QObject(parent), m_settings(std::move(settings)), m_node(nodeId())
+    : QObject(parent), m_settings(std::move(settings))
 {
 }
 
@@ -107,15 +106,42 @@ Bridge::~Bridge()
     }
 }
 
-QString Bridge::nodeId()
+Bridge::Identity Bridge::identity(const QByteArray& machineId, const QString& board,
+                                  const QString& host, const QString& nodeId)
 {
-    // The machine's id where there is one, else its name; and the board.
+    QString node = nodeId;
+    if (node.isEmpty()) {
+        // Two machines share a host name more often than a machine id; two
+        // boards of one machine differ in the board.
+        const QByteArray seed =
+            (machineId.isEmpty() ? host.toUtf8() : machineId) + '\n' + board.toUtf8();
+        node = QString::fromLatin1(
+            QCryptographicHash::hash(seed, QCryptographicHash::Sha256).toHex().left(12));
+    }
+    QString readable;
+    for (const QChar c : host.left(32))
+        readable += c.isLetterOrNumber() && c.unicode() < 0x80 ? c : u'-';
+    const QString stem = (readable.isEmpty() ? QString() : readable + u'-') + node;
+    return {QStringLiteral("pc_automation_") + node, QStringLiteral("pc-automation-") + stem,
+            QStringLiteral("pc-automation/") + stem};
+}
+
+void Bridge::becomeKnown(const QString& board)
+{
     QFile file(QStringLiteral("/etc/machine-id"));
-    QByteArray machine = file.open(QIODevice::ReadOnly) ? file.readAll().trimmed() : QByteArray();
-    if (machine.isEmpty())
-        machine = QSysInfo::machineHostName().toUtf8();
-    const QByteArray hash = QCryptographicHash::hash(machine, QCryptographicHash::Sha256).toHex();
-    return QStringLiteral("pc_automation_%1_lpt1").arg(QString::fromLatin1(hash.left(12)));
+    const QByteArray machine =
+        file.open(QIODevice::ReadOnly) ? file.readAll().trimmed() : QByteArray();
+    const Identity id = identity(machine, board, QSysInfo::machineHostName(), m_settings.nodeId);
+    m_node = id.node;
+    if (m_settings.prefix.isEmpty())
+        m_settings.prefix = id.prefix;
+    // The remover's id is not the running bridge's, which the broker would cut off.
+    if (m_settings.clientId.isEmpty())
+        m_settings.clientId =
+            id.clientId + (m_settings.removeDiscovery ? QStringLiteral("-remove") : QString());
+    cli::say(QStringLiteral("this board is %1%2; its topics are under %3")
+                 .arg(m_node, board.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(board),
+                      m_settings.prefix));
 }
 
 QString Bridge::discoveryTopic(const Settings& settings, const QString& node, int channel)
@@ -196,8 +222,14 @@ QString Bridge::start()
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return QStringLiteral("no D-Bus session bus (%1)").arg(bus.lastError().message());
-    if (QString problem = setUpClient(); !problem.isEmpty())
-        return problem;
+    // With a node of its own it can connect at once; else the panel names
+    // the board first.
+    if (!m_settings.nodeId.isEmpty()) {
+        becomeKnown(QString());
+        if (QString problem = setUpClient(); !problem.isEmpty())
+            return problem;
+        connectToBroker();
+    }
 
     m_watcher.setConnection(bus);
     m_watcher.addWatchedService(remote::serviceName());
@@ -212,11 +244,17 @@ QString Bridge::start()
     if (bus.interface()->isServiceRegistered(remote::serviceName()))
         panelAppeared();
     else
-        cli::say(QStringLiteral("no panel yet; waiting for one"));
+        cli::say(QStringLiteral("no panel yet; waiting for one%1")
+                     .arg(m_node.isEmpty() ? QStringLiteral(" (it names the board, and so this "
+                                                            "bridge's topics)")
+                                           : QString()));
+    return {};
+}
 
+void Bridge::connectToBroker()
+{
     cli::say(QStringLiteral("connecting to %1:%2").arg(m_settings.host).arg(m_settings.port));
     m_connector = std::thread(&Bridge::connectLoop, this);
-    return {};
 }
 
 void Bridge::connectLoop()
@@ -280,6 +318,18 @@ void Bridge::stop()
 
 int Bridge::removeDiscovery()
 {
+    QString board;
+    if (m_settings.nodeId.isEmpty()) {
+        const auto panel = remote::panelProxy(QDBusConnection::sessionBus(), PanelTimeoutMs);
+        board = panel->board();
+        if (panel->lastError().isValid()) {
+            cli::say(QStringLiteral("no panel answers to name the board (%1); start it, or give "
+                                    "--node-id")
+                         .arg(panel->lastError().message()));
+            return cli::ExitUnavailable;
+        }
+    }
+    becomeKnown(board);
     if (QString problem = setUpClient(); !problem.isEmpty()) {
         cli::say(problem);
         return cli::ExitFailure;
@@ -371,13 +421,13 @@ void Bridge::connected(int rc)
     m_everConnected = true;
     const QByteArray commands =
         channelTopic(m_settings, QStringLiteral("+"), QStringLiteral("set")).toUtf8();
-    const QByteArray status = homeAssistantStatusTopic(m_settings).toUtf8();
     mosquitto_subscribe(m_client, nullptr, commands.constData(), Qos);
-    mosquitto_subscribe(m_client, nullptr, status.constData(), Qos);
+    for (const QString& status : statusTopics(m_settings))
+        mosquitto_subscribe(m_client, nullptr, status.toUtf8().constData(), Qos);
     publishDiscovery();
     publishAvailability();
     if (m_panelUp)
-        publishState({});
+        publishState(true);
 }
 
 void Bridge::disconnected(int rc, bool takenOver)
@@ -415,12 +465,12 @@ void Bridge::complain(const QString& cause, const QString& line)
 
 void Bridge::received(const QString& topic, const QByteArray& payload, bool retained)
 {
-    if (topic == homeAssistantStatusTopic(m_settings)) {
+    if (statusTopics(m_settings).contains(topic)) {
         if (payload == "online") { // Home Assistant started again
             publishDiscovery();
             publishAvailability();
             if (m_panelUp)
-                publishState({});
+                publishState(true);
         }
         return;
     }
@@ -466,11 +516,22 @@ void Bridge::panelAppeared()
 {
     m_panelUp = true;
     m_panelOwner = QDBusConnection::sessionBus().interface()->serviceOwner(remote::serviceName());
-    m_captions = m_panel->captions();
     m_output = m_panel->outputState();
+    m_board = m_panel->boardState();
+    if (m_panel->lastError().isValid())
+        m_board = -1; // a panel too old to say: not known
     cli::say(QStringLiteral("found the panel"));
+    if (m_node.isEmpty()) {
+        becomeKnown(m_panel->board());
+        if (const QString problem = setUpClient(); !problem.isEmpty()) {
+            cli::say(problem);
+            QCoreApplication::exit(cli::ExitUnavailable);
+            return;
+        }
+        connectToBroker();
+    }
     publishAvailability();
-    publishState({});
+    publishState(true);
 }
 
 void Bridge::panelVanished()
@@ -488,24 +549,30 @@ void Bridge::propertiesChanged(const QString& interface, const QVariantMap& chan
         return;
     const QVariant captions = changed.value(QStringLiteral("Captions"));
     const QVariant output = changed.value(QStringLiteral("OutputState"));
+    const QVariant board = changed.value(QStringLiteral("BoardState"));
     if ((captions.isValid() && captions.toStringList().size() != channels::ChannelCount) ||
-        (output.isValid() && (output.toInt() < 0 || output.toInt() > 255)))
+        (output.isValid() && (output.toInt() < 0 || output.toInt() > 255)) ||
+        (board.isValid() && (board.toInt() < -1 || board.toInt() > 255)))
         return;
-    const QStringList before = m_captions;
-    if (changed.contains(QStringLiteral("Captions")))
-        m_captions = changed.value(QStringLiteral("Captions")).toStringList();
-    if (changed.contains(QStringLiteral("OutputState")))
-        m_output = changed.value(QStringLiteral("OutputState")).toInt();
-    publishState(before);
+    if (output.isValid())
+        m_output = output.toInt();
+    if (board.isValid())
+        m_board = board.toInt();
+    publishState();
 }
 
-void Bridge::publish(const QString& topic, const QByteArray& payload, bool retain)
+bool Bridge::publish(const QString& topic, const QByteArray& payload, bool retain)
 {
     if (!m_connected)
-        return; // everything is published again on connecting
+        return false; // everything is published again on connecting
     const QByteArray t = topic.toUtf8();
-    mosquitto_publish(m_client, nullptr, t.constData(), int(payload.size()), payload.constData(),
-                      Qos, retain);
+    const int rc = mosquitto_publish(m_client, nullptr, t.constData(), int(payload.size()),
+                                     payload.constData(), Qos, retain);
+    if (rc != MOSQ_ERR_SUCCESS)
+        complain(QStringLiteral("publish %1").arg(rc),
+                 QStringLiteral("cannot publish on %1: %2")
+                     .arg(topic, QString::fromLocal8Bit(mosquitto_strerror(rc))));
+    return rc == MOSQ_ERR_SUCCESS;
 }
 
 void Bridge::publishAvailability()
@@ -514,16 +581,18 @@ void Bridge::publishAvailability()
             m_panelUp ? QByteArrayLiteral("online") : QByteArrayLiteral("offline"));
 }
 
-void Bridge::publishState(const QStringList& before)
+void Bridge::publishState(bool all)
 {
-    // Each channel whose shown state changed (all, when before is empty).
-    for (int channel = 0; channel < m_captions.size() && channel < channels::ChannelCount;
-         ++channel) {
-        const bool on = isOn(channel, m_captions[channel]);
-        if (!before.isEmpty() && channel < before.size() && isOn(channel, before[channel]) == on)
-            continue;
-        publish(channelTopic(m_settings, channel, QStringLiteral("state")),
-                on ? QByteArrayLiteral("ON") : QByteArrayLiteral("OFF"));
+    // From what the board holds, never from captions (STOP leaves them);
+    // None, which Home Assistant shows as unknown, until the panel knows.
+    for (int channel = 0; channel < channels::ChannelCount; ++channel) {
+        const QByteArray state = m_board < 0                ? QByteArrayLiteral("None")
+                                 : (m_board >> channel) & 1 ? QByteArrayLiteral("ON")
+                                                            : QByteArrayLiteral("OFF");
+        QByteArray& published = m_published[static_cast<std::size_t>(channel)];
+        if ((all || state != published) &&
+            publish(channelTopic(m_settings, channel, QStringLiteral("state")), state))
+            published = state;
     }
     if (m_output >= 0)
         publish(topicOf(m_settings, QStringLiteral("output")), QByteArray::number(m_output));

@@ -4,6 +4,9 @@
 #include "mqtt/Settings.h"
 #include "remote/PanelContract.h"
 
+#include "channels/ChannelTable.h"
+
+#include <array>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -44,8 +47,17 @@ class Bridge : public QObject
     // Before the program ends: says offline and disconnects.
     void stop();
 
-    // Stable per machine and board.
-    static QString nodeId();
+    // Who this bridge is, stable per machine and board: the board's node
+    // (nodeId, or a hash of the machine's id and the board the panel drives)
+    // names the client, the default topics and Home Assistant's ids, with the
+    // host name only as a readable part.
+    struct Identity {
+        QString node;     // Home Assistant's node id and the stem of unique ids
+        QString clientId; // unless set
+        QString prefix;   // unless set
+    };
+    static Identity identity(const QByteArray& machineId, const QString& board, const QString& host,
+                             const QString& nodeId);
     static QByteArray discoveryConfig(const Settings& settings, const QString& node, int channel);
     static QString discoveryTopic(const Settings& settings, const QString& node, int channel);
 
@@ -74,20 +86,27 @@ class Bridge : public QObject
     void panelAppeared();
     void panelVanished();
     QString setUpClient();
+    // Once the board is known (from the panel, or --node-id): the settings'
+    // defaults filled in and the connecting started.
+    void becomeKnown(const QString& board);
 
-    void publish(const QString& topic, const QByteArray& payload, bool retain = true);
+    // False when not connected or the client refused it (said once per cause).
+    bool publish(const QString& topic, const QByteArray& payload, bool retain = true);
     void publishAvailability();
-    void publishState(const QStringList& before);
+    // Each channel's state that changed since it was published (all: every one).
+    void publishState(bool all = false);
+    void connectToBroker();
     void publishDiscovery();
 
     Settings m_settings;
-    QString m_node;
+    QString m_node; // empty until the board is known
     mosquitto* m_client = nullptr;
     bool m_connected = false;
     bool m_everConnected = false;
     bool m_panelUp = false;
-    QStringList m_captions;
     int m_output = -1;
+    int m_board = -1; // BoardState: what the board holds, -1 while unknown
+    std::array<QByteArray, channels::ChannelCount> m_published;
     QDBusServiceWatcher m_watcher;
     QString m_panelOwner; // the unique name that holds the panel's name
     QString m_lastConnectionProblem;

@@ -3,8 +3,8 @@
 
 #include <QCommandLineParser>
 #include <QFile>
+#include <QRegularExpression>
 #include <QStandardPaths>
-#include <QSysInfo>
 
 namespace mqtt
 {
@@ -41,17 +41,21 @@ constexpr Key Keys[] = {
                     ? QString()
                     : QStringLiteral("port \"%1\" is not a number from 1 to 65535").arg(value);
      }},
-    {"client-id", "ID", "The MQTT client id", nullptr, "pc-automation-<hostname>",
+    {"client-id", "ID", "The MQTT client id", nullptr, "pc-automation-<hostname>-<node>",
      &text<&Settings::clientId>},
     {"user", "NAME", "The user name for the broker", nullptr, nullptr, &text<&Settings::user>},
     {"password-file", "FILE", "A file holding the broker password", nullptr, nullptr,
      &text<&Settings::passwordFile>},
     {"cafile", "FILE", "Connect with TLS, trusting the certificates in FILE", nullptr, nullptr,
      &text<&Settings::caFile>},
-    {"prefix", "TOPIC", "The topics' prefix", nullptr, "pc-automation/<hostname>",
+    {"prefix", "TOPIC", "The topics' prefix", nullptr, "pc-automation/<hostname>-<node>",
      &text<&Settings::prefix>},
     {"discovery-prefix", "TOPIC", "Home Assistant's discovery prefix", "homeassistant",
      "homeassistant", &text<&Settings::discoveryPrefix>},
+    {"node-id", "ID",
+     "This board's id in topics and in Home Assistant, for cloned machines (letters, digits, _ "
+     "and -)",
+     nullptr, "a hash of /etc/machine-id and the panel's board", &text<&Settings::nodeId>},
     {"remove-discovery", nullptr, "Remove this board from Home Assistant and exit", nullptr,
      nullptr,
      [](Settings& s, const QString& value) {
@@ -158,14 +162,11 @@ ParsedSettings parseSettings(const QStringList& arguments, const QString& config
          {std::pair{"prefix", &s.prefix}, std::pair{"discovery-prefix", &s.discoveryPrefix}})
         if (const QString problem = topicProblem(*topic); !topic->isEmpty() && !problem.isEmpty())
             return usage(QStringLiteral("%1 \"%2\" %3").arg(QLatin1String(key), *topic, problem));
-    const QString host = QSysInfo::machineHostName();
-    if (s.prefix.isEmpty())
-        s.prefix = QStringLiteral("pc-automation/") + host;
-    // Not the running bridge's id, which the broker would otherwise cut off.
-    if (s.clientId.isEmpty())
-        s.clientId = QStringLiteral("pc-automation-") + host +
-                     (s.removeDiscovery ? QStringLiteral("-remove") : QString());
-    return result;
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_-]{1,64}$"));
+    if (!s.nodeId.isEmpty() && !plain.match(s.nodeId).hasMatch())
+        return usage(
+            QStringLiteral("node-id \"%1\" is not 1 to 64 letters, digits, _ or -").arg(s.nodeId));
+    return result; // the client id and prefix default once the node is known
 }
 
 } // namespace mqtt

@@ -15,12 +15,13 @@ struct Settings {
     // Defaults are the rows of the settings table (Settings.cpp).
     QString host;
     int port = 0;
-    QString clientId; // default: pc-automation-<hostname>
+    QString clientId; // default: pc-automation-<hostname>-<node>
     QString user;
     QString passwordFile; // the password is read from this file
     QString caFile;       // TLS when set
-    QString prefix;       // default: pc-automation/<hostname>
+    QString prefix;       // default: pc-automation/<hostname>-<node>
     QString discoveryPrefix;
+    QString nodeId; // default: from the machine's id and the panel's board
     bool removeDiscovery = false;
 };
 

@@ -24,6 +24,7 @@ PanelBus::PanelBus(automation::PanelModel& model, QObject* parent)
 {
     new PanelAdaptor(this); // owned by this object; relays its signals
     connect(&m_model, &automation::PanelModel::portWritten, this, &PanelBus::PortWritten);
+    connect(&m_model, &automation::PanelModel::fieldChanged, this, &PanelBus::FieldChanged);
     connect(&m_model, &automation::PanelModel::stateChanged, this, &PanelBus::announceChanges);
 }
 

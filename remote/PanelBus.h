@@ -22,6 +22,7 @@ class PanelBus : public QObject, protected QDBusContext
     Q_PROPERTY(qint16 OutputState READ outputState)
     Q_PROPERTY(qint16 BoardState READ boardState)
     Q_PROPERTY(QStringList Captions READ captions)
+    Q_PROPERTY(QString Board READ board)
 
   public:
     explicit PanelBus(automation::PanelModel& model, QObject* parent = nullptr);
@@ -31,6 +32,8 @@ class PanelBus : public QObject, protected QDBusContext
     bool exportOn(QDBusConnection& bus);
 
     qint16 outputState() const;
+    QString board() const { return m_board; }
+    void setBoard(const QString& board) { m_board = board; }
     qint16 boardState() const;
     QStringList captions() const;
 
@@ -45,6 +48,7 @@ class PanelBus : public QObject, protected QDBusContext
 
   signals:
     void PortWritten(qint16 value, const QString& cause);
+    void FieldChanged(int number, const QString& text);
     // Activate was called: the window is to be raised.
     void activateRequested();
 
@@ -60,6 +64,7 @@ class PanelBus : public QObject, protected QDBusContext
     qint16 m_announcedState = 0;
     qint16 m_announcedBoard = -1;
     QStringList m_announcedCaptions;
+    QString m_board;
 };
 
 } // namespace remote

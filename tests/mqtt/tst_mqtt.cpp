@@ -5,6 +5,8 @@
 // clicked, and a libmosquitto client here is the home-automation side.
 #include "automation/PanelModel.h"
 #include "channels/ChannelTable.h"
+#include "mqtt/Bridge.h"
+#include "mqtt/Settings.h"
 #include "remote/PanelBus.h"
 #include "remote/PanelContract.h"
 #include "tests/shared/Files.h"
@@ -17,6 +19,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -125,6 +128,10 @@ class tst_Mqtt : public QObject
     void init();
     void cleanup();
     void discovery();
+    void settings_data();
+    void settings();
+    void identity_data();
+    void identity();
     void discoveryAgainWhenHomeAssistantStarts();
     void commands_data();
     void commands();
@@ -198,7 +205,8 @@ void tst_Mqtt::init()
     m_peer = std::make_unique<Peer>(m_port);
     startBridge();
     QTRY_COMPARE_WITH_TIMEOUT(m_peer->value("test/pc/availability"), QByteArray("online"), Bound);
-    QTRY_COMPARE_WITH_TIMEOUT(m_peer->value("test/pc/channel/7/state"), QByteArray("OFF"), Bound);
+    // Nothing written yet: what the board holds is not known.
+    QTRY_COMPARE_WITH_TIMEOUT(m_peer->value("test/pc/channel/7/state"), QByteArray("None"), Bound);
 }
 
 void tst_Mqtt::cleanup()
@@ -259,6 +267,101 @@ void tst_Mqtt::discoveryAgainWhenHomeAssistantStarts()
     QTRY_COMPARE_WITH_TIMEOUT(m_peer->count(QStringLiteral("ha/switch/")), 7, Bound);
     m_peer->send(QStringLiteral("ha/status"), "online");
     QTRY_COMPARE_WITH_TIMEOUT(m_peer->count(QStringLiteral("ha/switch/")), 8, Bound);
+}
+
+void tst_Mqtt::settings_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("conf"); // mqtt.conf
+    QTest::addColumn<QString>("problem"); // empty: accepted
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QString>("prefix");
+    auto row = [](const char* name, const QStringList& args, const QByteArray& conf,
+                  const char* problem, const char* host = "", const char* prefix = "") {
+        QTest::newRow(name) << args << conf << QString::fromLatin1(problem)
+                            << QString::fromLatin1(host) << QString::fromLatin1(prefix);
+    };
+    row("defaults", {}, "", "", "localhost", "");
+    row("the file is read, the command line wins", {"--host", "b"}, "host=a\nprefix=x/y\n", "", "b",
+        "x/y");
+    row("a wildcard in the prefix", {"--prefix", "a/+/b"}, "", "wildcard");
+    row("# in the discovery prefix", {"--discovery-prefix", "ha/#"}, "", "wildcard");
+    row("an empty level", {"--prefix", "a//b"}, "", "empty level");
+    row("a leading $", {"--prefix", "$SYS/x"}, "", "starts with $");
+    row("port 70000", {"--port", "70000"}, "", "1 to 65535");
+    row("a password without a user", {"--password-file", "/dev/null"}, "", "needs user");
+    row("a node id with a slash", {"--node-id", "a/b"}, "", "node-id");
+    row("an unknown key in the file", {}, "colour=red\n", "unknown key");
+}
+
+void tst_Mqtt::settings()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, conf);
+    QFETCH(QString, problem);
+    QFETCH(QString, host);
+    QFETCH(QString, prefix);
+    const QString file = m_dir.filePath(QStringLiteral("settings.conf"));
+    QVERIFY(testfiles::writeFile(file, conf));
+    const mqtt::ParsedSettings parsed =
+        mqtt::parseSettings(QStringList{"pc-automation-mqtt"} + args, file);
+    QCOMPARE(parsed.common.outcome == cli::Outcome::UsageError, !problem.isEmpty());
+    QVERIFY2(parsed.common.text.contains(problem), qPrintable(parsed.common.text));
+    if (problem.isEmpty()) {
+        QCOMPARE(parsed.settings.host, host);
+        QCOMPARE(parsed.settings.prefix, prefix);
+        return;
+    }
+    if (!conf.isEmpty())
+        return; // the program reads its own file, not this one
+    // The program says it in one line and stops at once.
+    QProcess p;
+    p.start(QStringLiteral(BRIDGE_PROGRAM), args);
+    QVERIFY(p.waitForFinished(Bound));
+    QCOMPARE(p.exitCode(), 64);
+    QCOMPARE(QString::fromLocal8Bit(p.readAllStandardError()).count(u'\n'), 1);
+}
+
+void tst_Mqtt::identity_data()
+{
+    // Two bridges that must never share a client id, a topic or an id in
+    // Home Assistant.
+    QTest::addColumn<QStringList>("a"); // machine id, board, host, node id
+    QTest::addColumn<QStringList>("b");
+    QTest::newRow("two machines, one host name")
+        << QStringList{"1111", "/dev/parport0", "debian", ""}
+        << QStringList{"2222", "/dev/parport0", "debian", ""};
+    QTest::newRow("one machine, two boards")
+        << QStringList{"1111", "virtual:/run/user/1000/fenwix-lpt1", "debian", ""}
+        << QStringList{"1111", "virtual:/run/user/1001/fenwix-lpt1", "debian", ""};
+    QTest::newRow("cloned machines, told apart by --node-id")
+        << QStringList{"1111", "/dev/parport0", "debian", "kitchen"}
+        << QStringList{"1111", "/dev/parport0", "debian", "garage"};
+    QTest::newRow("no machine id, host names differ")
+        << QStringList{"", "/dev/parport0", "a+b", ""}
+        << QStringList{"", "/dev/parport0", "a#b", ""};
+}
+
+void tst_Mqtt::identity()
+{
+    QFETCH(QStringList, a);
+    QFETCH(QStringList, b);
+    auto of = [](const QStringList& r) {
+        return mqtt::Bridge::identity(r[0].toUtf8(), r[1], r[2], r[3]);
+    };
+    const mqtt::Bridge::Identity x = of(a), y = of(b);
+    QVERIFY(x.node != y.node && x.clientId != y.clientId && x.prefix != y.prefix);
+    const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_-]+$"));
+    for (const auto& id : {x, y}) {
+        QVERIFY2(plain.match(id.node).hasMatch(), qPrintable(id.node));
+        QVERIFY2(!id.prefix.contains(u'+') && !id.prefix.contains(u'#'), qPrintable(id.prefix));
+    }
+    if (a[2] == QLatin1String("debian")) // the host name, as a readable part
+        QVERIFY(x.clientId.startsWith(QStringLiteral("pc-automation-debian-")) &&
+                x.prefix.startsWith(QStringLiteral("pc-automation/debian-")));
+    if (!a[3].isEmpty())
+        QCOMPARE(x.node, QStringLiteral("pc_automation_") + a[3]);
+    QCOMPARE(of(a).node, x.node); // stable
 }
 
 void tst_Mqtt::commands_data()
@@ -329,16 +432,38 @@ void tst_Mqtt::commands()
 
 void tst_Mqtt::clickReachesTheStateTopic()
 {
-    m_panel->model.ToggleChannel(5, automation::PanelModel::Cause::Click);
+    // States follow what the board holds: STOP leaves 電燈開 on its button
+    // while the board no longer holds it.
+    using Cause = automation::PanelModel::Cause;
+    m_panel->model.ToggleChannel(5, Cause::Click);
     QTRY_COMPARE_WITH_TIMEOUT(m_peer->value("test/pc/channel/5/state"), QByteArray("ON"), Bound);
     QTRY_COMPARE_WITH_TIMEOUT(m_peer->value("test/pc/output"), QByteArray("32"), Bound);
+    QCOMPARE(m_peer->value("test/pc/channel/0/state"), QByteArray("OFF"));
+    m_panel->model.ToggleChannel(0, Cause::Click);
+    m_panel->model.StopLoop();
+    m_panel->model.ToggleChannel(3, Cause::Click);
+    QTRY_COMPARE_WITH_TIMEOUT(m_peer->value("test/pc/channel/3/state"), QByteArray("ON"), Bound);
+    QCOMPARE(m_peer->value("test/pc/channel/0/state"), QByteArray("OFF"));
+    QCOMPARE(m_peer->value("test/pc/channel/5/state"), QByteArray("OFF"));
+    m_panel->model.ExitCommand(); // the final 0: every channel off
+    QTRY_COMPARE_WITH_TIMEOUT(m_peer->value("test/pc/channel/3/state"), QByteArray("OFF"), Bound);
 }
 
 void tst_Mqtt::lastWillWhenKilled()
 {
+    m_panel->model.ToggleChannel(2, automation::PanelModel::Cause::Click);
+    QTRY_COMPARE_WITH_TIMEOUT(m_peer->value("test/pc/channel/2/state"), QByteArray("ON"), Bound);
     m_bridge.kill(); // no word from the bridge: the broker says it
     m_bridge.waitForFinished();
     QTRY_COMPARE_WITH_TIMEOUT(m_peer->value("test/pc/availability"), QByteArray("offline"), 60000);
+    // What a Home Assistant that starts later finds: all of it, retained.
+    Peer late(m_port);
+    QTRY_COMPARE_WITH_TIMEOUT(late.value("test/pc/availability"), QByteArray("offline"), Bound);
+    QTRY_COMPARE_WITH_TIMEOUT(late.count(QStringLiteral("ha/switch/")), 8, Bound);
+    QCOMPARE(late.value("test/pc/output"), QByteArray("4"));
+    for (int ch = 0; ch < 8; ++ch)
+        QCOMPARE(late.value(QStringLiteral("test/pc/channel/%1/state").arg(ch)),
+                 QByteArray(ch == 2 ? "ON" : "OFF"));
 }
 
 void tst_Mqtt::brokerRestarted()
@@ -446,9 +571,15 @@ void tst_Mqtt::removeDiscovery()
     remover.start(QStringLiteral(BRIDGE_PROGRAM),
                   {"--host", "127.0.0.1", "--port", QString::number(m_port), "--prefix", "test/pc",
                    "--discovery-prefix", "ha", "--remove-discovery"});
-    QVERIFY(remover.waitForFinished(Bound));
+    // The panel, in this process, names the board: its events must run meanwhile.
+    QTRY_COMPARE_WITH_TIMEOUT(remover.state(), QProcess::NotRunning, Bound);
     QCOMPARE(remover.exitCode(), 0);
     QTRY_COMPARE_WITH_TIMEOUT(m_peer->count(QStringLiteral("ha/switch/")), 0, Bound);
+    Peer late(m_port); // nothing retained is left behind
+    QTRY_COMPARE_WITH_TIMEOUT(late.value("test/pc/availability"), QByteArray("online"), Bound);
+    QCOMPARE(late.count(QStringLiteral("ha/switch/")), 0);
+    // The remover had its own client id: the running bridge stayed connected.
+    QCOMPARE(bridgeLog().count(QStringLiteral("lost the broker")), 0);
 }
 
 QTEST_MAIN(tst_Mqtt)
