@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "mqtt/Bridge.h"
 
+#include "automation/Scheduler.h"
 #include "channels/ChannelTable.h"
 #include "remote/CommandLineCommon.h"
 #include "remote/PanelContract.h"
@@ -19,6 +20,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QSysInfo>
 
 namespace mqtt
@@ -34,6 +36,22 @@ constexpr unsigned TakenOverFirst = 60, TakenOverLongest = 600;
 constexpr qint64 QuickLossMs = 5000;
 
 constexpr int PanelTimeoutMs = 5000;
+// Home Assistant's own limit for a text entity's state.
+constexpr int TextStateLimit = 255;
+const QString AllOffTopic = QStringLiteral("all-off/set");
+
+struct ScheduleText {
+    QString leaf;  // under <prefix>/channel/<n>/
+    QString label; // after the appliance's name
+    QString key;   // in the entity's id
+    automation::Role hour, minute;
+};
+const ScheduleText ScheduleTexts[] = {
+    {QStringLiteral("on-time"), QStringLiteral("ON TIME"), QStringLiteral("on"),
+     automation::Role::OnHour, automation::Role::OnMinute},
+    {QStringLiteral("off-time"), QStringLiteral("OFF TIME"), QStringLiteral("off"),
+     automation::Role::OffHour, automation::Role::OffMinute},
+};
 
 QString appliance(int channel)
 {
@@ -144,39 +162,100 @@ void Bridge::becomeKnown(const QString& board)
                       m_settings.prefix));
 }
 
-QString Bridge::discoveryTopic(const Settings& settings, const QString& node, int channel)
+QList<Bridge::Entity> Bridge::entities(const Settings& s)
 {
-    return QStringLiteral("%1/switch/%2/ch%3/config")
-        .arg(settings.discoveryPrefix, node)
-        .arg(channel);
+    QList<Entity> list;
+    for (int channel = 0; channel < channels::ChannelCount; ++channel)
+        list.append(
+            {QStringLiteral("switch"), QStringLiteral("ch%1").arg(channel),
+             QJsonObject{
+                 {QStringLiteral("name"), appliance(channel)},
+                 {QStringLiteral("command_topic"), channelTopic(s, channel, QStringLiteral("set"))},
+                 {QStringLiteral("state_topic"), channelTopic(s, channel, QStringLiteral("state"))},
+                 {QStringLiteral("payload_on"), QStringLiteral("ON")},
+                 {QStringLiteral("payload_off"), QStringLiteral("OFF")},
+                 {QStringLiteral("state_on"), QStringLiteral("ON")},
+                 {QStringLiteral("state_off"), QStringLiteral("OFF")},
+             }});
+    list.append({QStringLiteral("button"), QStringLiteral("all_off"),
+                 QJsonObject{
+                     {QStringLiteral("name"), QStringLiteral("All off")},
+                     {QStringLiteral("command_topic"), topicOf(s, AllOffTopic)},
+                     {QStringLiteral("payload_press"), QStringLiteral("PRESS")},
+                 }});
+    for (int channel = 0; channel < channels::ChannelCount; ++channel)
+        for (const ScheduleText& t : ScheduleTexts)
+            list.append({QStringLiteral("text"), QStringLiteral("ch%1_%2").arg(channel).arg(t.key),
+                         QJsonObject{
+                             {QStringLiteral("name"), appliance(channel) + u' ' + t.label},
+                             {QStringLiteral("command_topic"),
+                              channelTopic(s, channel, t.leaf + QStringLiteral("/set"))},
+                             {QStringLiteral("state_topic"), channelTopic(s, channel, t.leaf)},
+                             {QStringLiteral("min"), 0},
+                             {QStringLiteral("max"), TextStateLimit},
+                             {QStringLiteral("mode"), QStringLiteral("text")},
+                         }});
+    return list;
 }
 
-QByteArray Bridge::discoveryConfig(const Settings& s, const QString& node, int channel)
+QString Bridge::discoveryTopic(const Settings& s, const QString& node, const Entity& entity)
 {
-    const QJsonObject config{
-        {QStringLiteral("name"), appliance(channel)},
-        {QStringLiteral("unique_id"), QStringLiteral("%1_ch%2").arg(node).arg(channel)},
-        {QStringLiteral("command_topic"), channelTopic(s, channel, QStringLiteral("set"))},
-        {QStringLiteral("state_topic"), channelTopic(s, channel, QStringLiteral("state"))},
-        {QStringLiteral("payload_on"), QStringLiteral("ON")},
-        {QStringLiteral("payload_off"), QStringLiteral("OFF")},
-        {QStringLiteral("state_on"), QStringLiteral("ON")},
-        {QStringLiteral("state_off"), QStringLiteral("OFF")},
-        {QStringLiteral("availability_topic"), availabilityTopic(s)},
-        {QStringLiteral("payload_available"), QStringLiteral("online")},
-        {QStringLiteral("payload_not_available"), QStringLiteral("offline")},
-        {QStringLiteral("qos"), Qos},
-        {QStringLiteral("device"),
-         QJsonObject{
-             {QStringLiteral("identifiers"), QJsonArray{node}},
-             {QStringLiteral("name"), QStringLiteral("PC自動化控制")},
-             {QStringLiteral("model"), QStringLiteral("Eight-channel output board on LPT1")},
-             {QStringLiteral("sw_version"), QStringLiteral(PC_AUTOMATION_VERSION)}}},
-        {QStringLiteral("origin"),
-         QJsonObject{{QStringLiteral("name"), QStringLiteral("pc-automation-mqtt")},
-                     {QStringLiteral("sw_version"), QStringLiteral(PC_AUTOMATION_VERSION)}}},
-    };
+    return QStringLiteral("%1/%2/%3/%4/config")
+        .arg(s.discoveryPrefix, entity.component, node, entity.objectId);
+}
+
+QByteArray Bridge::discoveryConfig(const Settings& s, const QString& node, const Entity& entity)
+{
+    QJsonObject config = entity.config;
+    config.insert(QStringLiteral("unique_id"), node + u'_' + entity.objectId);
+    config.insert(QStringLiteral("availability_topic"), availabilityTopic(s));
+    config.insert(QStringLiteral("payload_available"), QStringLiteral("online"));
+    config.insert(QStringLiteral("payload_not_available"), QStringLiteral("offline"));
+    config.insert(QStringLiteral("qos"), Qos);
+    config.insert(
+        QStringLiteral("device"),
+        QJsonObject{{QStringLiteral("identifiers"), QJsonArray{node}},
+                    {QStringLiteral("name"), QStringLiteral("PC自動化控制")},
+                    {QStringLiteral("model"), QStringLiteral("Eight-channel output board on LPT1")},
+                    {QStringLiteral("sw_version"), QStringLiteral(PC_AUTOMATION_VERSION)}});
+    config.insert(
+        QStringLiteral("origin"),
+        QJsonObject{{QStringLiteral("name"), QStringLiteral("pc-automation-mqtt")},
+                    {QStringLiteral("sw_version"), QStringLiteral(PC_AUTOMATION_VERSION)}});
     return QJsonDocument(config).toJson(QJsonDocument::Compact);
+}
+
+QByteArray Bridge::scheduleText(const QString& hour, const QString& minute)
+{
+    if (hour.isEmpty() && minute.isEmpty())
+        return {};
+    for (int h = 0; h < 24; ++h)
+        if (automation::MatchesDecimal(hour, h))
+            for (int m = 0; m < 60; ++m)
+                if (automation::MatchesDecimal(minute, m))
+                    return QStringLiteral("%1:%2")
+                        .arg(h, 2, 10, QChar(u'0'))
+                        .arg(m, 2, 10, QChar(u'0'))
+                        .toUtf8();
+    // As the fields hold it, within what Home Assistant takes for the entity.
+    return (hour + u':' + minute).left(TextStateLimit).toUtf8();
+}
+
+bool Bridge::parseScheduleText(const QByteArray& command, QString& hour, QString& minute)
+{
+    if (command.isEmpty()) {
+        hour.clear();
+        minute.clear();
+        return true;
+    }
+    static const QRegularExpression time(QStringLiteral("^([0-9]{1,2}):([0-9]{2})$"));
+    const QRegularExpressionMatch m = time.match(QString::fromLatin1(command));
+    if (!m.hasMatch() || m.captured(1).toInt() > 23 || m.captured(2).toInt() > 59)
+        return false;
+    // As typed: plain numbers, no leading zeros.
+    hour = QString::number(m.captured(1).toInt());
+    minute = QString::number(m.captured(2).toInt());
+    return true;
 }
 
 QString Bridge::setUpClient()
@@ -241,6 +320,9 @@ QString Bridge::start()
     bus.connect(QString(), remote::objectPath(), QStringLiteral("org.freedesktop.DBus.Properties"),
                 QStringLiteral("PropertiesChanged"), this,
                 SLOT(propertiesChanged(QString, QVariantMap, QStringList, QDBusMessage)));
+    bus.connect(QString(), remote::objectPath(), remote::interfaceName(),
+                QStringLiteral("FieldChanged"), this,
+                SLOT(fieldChanged(int, QString, QDBusMessage)));
     if (bus.interface()->isServiceRegistered(remote::serviceName()))
         panelAppeared();
     else
@@ -347,14 +429,15 @@ int Bridge::removeDiscovery()
     static int acknowledged;
     acknowledged = 0;
     mosquitto_publish_callback_set(m_client, [](mosquitto*, void*, int) { ++acknowledged; });
-    for (int channel = 0; channel < channels::ChannelCount; ++channel) {
-        const QByteArray topic = discoveryTopic(m_settings, m_node, channel).toUtf8();
+    const QList<Entity> all = entities(m_settings);
+    for (const Entity& entity : all) {
+        const QByteArray topic = discoveryTopic(m_settings, m_node, entity).toUtf8();
         mosquitto_publish(m_client, nullptr, topic.constData(), 0, nullptr, Qos, true);
     }
-    for (int i = 0; i < 100 && acknowledged < channels::ChannelCount; ++i) // ten seconds at most
+    for (int i = 0; i < 100 && acknowledged < all.size(); ++i) // ten seconds at most
         mosquitto_loop(m_client, 100, 1);
     mosquitto_disconnect(m_client);
-    if (acknowledged < channels::ChannelCount) {
+    if (acknowledged < all.size()) {
         cli::say(QStringLiteral("the broker did not acknowledge every removal"));
         return cli::ExitFailure;
     }
@@ -422,6 +505,15 @@ void Bridge::connected(int rc)
     const QByteArray commands =
         channelTopic(m_settings, QStringLiteral("+"), QStringLiteral("set")).toUtf8();
     mosquitto_subscribe(m_client, nullptr, commands.constData(), Qos);
+    for (const ScheduleText& t : ScheduleTexts)
+        mosquitto_subscribe(
+            m_client, nullptr,
+            channelTopic(m_settings, QStringLiteral("+"), t.leaf + QStringLiteral("/set"))
+                .toUtf8()
+                .constData(),
+            Qos);
+    mosquitto_subscribe(m_client, nullptr, topicOf(m_settings, AllOffTopic).toUtf8().constData(),
+                        Qos);
     for (const QString& status : statusTopics(m_settings))
         mosquitto_subscribe(m_client, nullptr, status.toUtf8().constData(), Qos);
     publishDiscovery();
@@ -474,14 +566,6 @@ void Bridge::received(const QString& topic, const QByteArray& payload, bool reta
         }
         return;
     }
-    const QString head = topicOf(m_settings, QStringLiteral("channel/"));
-    const QString number = topic.mid(head.size()).section(u'/', 0, 0);
-    bool ok = false;
-    const int channel = number.toInt(&ok);
-    static const QMap<QByteArray, QString> Methods{{"ON", QStringLiteral("SwitchChannelOn")},
-                                                   {"OFF", QStringLiteral("SwitchChannelOff")},
-                                                   {"TOGGLE", QStringLiteral("ToggleChannel")}};
-    const QString method = Methods.value(payload);
     // A retained command would act again at every start and reconnect.
     if (retained) {
         complain(QStringLiteral("retained"),
@@ -490,16 +574,54 @@ void Bridge::received(const QString& topic, const QByteArray& payload, bool reta
                      .arg(quoted(payload), topic));
         return;
     }
-    if (!ok || channel < 0 || channel >= channels::ChannelCount || method.isEmpty() ||
-        number != QString::number(channel)) {
+    if (!m_panelUp) {
+        complain(
+            QStringLiteral("no panel"),
+            QStringLiteral("ignored %1 on %2: no panel is running").arg(quoted(payload), topic));
+        return;
+    }
+    if (topic == topicOf(m_settings, AllOffTopic)) {
+        if (payload != "PRESS") {
+            complain(QStringLiteral("malformed"),
+                     QStringLiteral("ignored %1 on %2: send PRESS").arg(quoted(payload), topic));
+            return;
+        }
+        m_complaints.clear();
+        m_panel->AllOff();
+        return;
+    }
+    const QString head = topicOf(m_settings, QStringLiteral("channel/"));
+    const QString number = topic.mid(head.size()).section(u'/', 0, 0);
+    const QString leaf = topic.mid(head.size()).section(u'/', 1, 1);
+    bool ok = false;
+    const int channel = number.toInt(&ok);
+    const bool known = ok && channel >= 0 && channel < channels::ChannelCount &&
+                       number == QString::number(channel);
+    for (const ScheduleText& t : ScheduleTexts) {
+        if (leaf != t.leaf)
+            continue;
+        QString hour, minute;
+        if (!known || !parseScheduleText(payload, hour, minute)) {
+            complain(QStringLiteral("malformed time"),
+                     QStringLiteral("ignored %1 on %2: send H:MM or HH:MM (24-hour clock), or "
+                                    "nothing to clear the entry")
+                         .arg(quoted(payload), topic));
+            return;
+        }
+        m_complaints.clear();
+        // As if typed; the panel's FieldChanged brings the new state back.
+        m_panel->SetField(automation::fieldOf(channel, t.hour), hour);
+        m_panel->SetField(automation::fieldOf(channel, t.minute), minute);
+        return;
+    }
+    static const QMap<QByteArray, QString> Methods{{"ON", QStringLiteral("SwitchChannelOn")},
+                                                   {"OFF", QStringLiteral("SwitchChannelOff")},
+                                                   {"TOGGLE", QStringLiteral("ToggleChannel")}};
+    const QString method = Methods.value(payload);
+    if (!known || method.isEmpty()) {
         complain(QStringLiteral("malformed"),
                  QStringLiteral("ignored %1 on %2: send ON, OFF or TOGGLE to channel 0 to 7")
                      .arg(quoted(payload), topic));
-        return;
-    }
-    if (!m_panelUp) {
-        complain(QStringLiteral("no panel"),
-                 QStringLiteral("ignored %1 on %2: no panel is running").arg(method, topic));
         return;
     }
     m_complaints.clear();
@@ -520,6 +642,13 @@ void Bridge::panelAppeared()
     m_board = m_panel->boardState();
     if (m_panel->lastError().isValid())
         m_board = -1; // a panel too old to say: not known
+    m_fieldsKnown = true;
+    for (int n = 1; n <= automation::FieldCount && m_fieldsKnown; ++n) {
+        QDBusPendingReply<QString> text = m_panel->Field(n);
+        text.waitForFinished();
+        m_fieldsKnown = !text.isError();
+        m_fields[static_cast<std::size_t>(n)] = text.value();
+    }
     cli::say(QStringLiteral("found the panel"));
     if (m_node.isEmpty()) {
         becomeKnown(m_panel->board());
@@ -589,20 +718,43 @@ void Bridge::publishState(bool all)
         const QByteArray state = m_board < 0                ? QByteArrayLiteral("None")
                                  : (m_board >> channel) & 1 ? QByteArrayLiteral("ON")
                                                             : QByteArrayLiteral("OFF");
-        QByteArray& published = m_published[static_cast<std::size_t>(channel)];
-        if ((all || state != published) &&
-            publish(channelTopic(m_settings, channel, QStringLiteral("state")), state))
-            published = state;
+        publishChange(channelTopic(m_settings, channel, QStringLiteral("state")), state, all);
+        for (const ScheduleText& t : ScheduleTexts) {
+            const auto field = [&](automation::Role role) {
+                return m_fields[static_cast<std::size_t>(automation::fieldOf(channel, role))];
+            };
+            if (m_fieldsKnown)
+                publishChange(channelTopic(m_settings, channel, t.leaf),
+                              scheduleText(field(t.hour), field(t.minute)), all);
+        }
     }
     if (m_output >= 0)
         publish(topicOf(m_settings, QStringLiteral("output")), QByteArray::number(m_output));
 }
 
+void Bridge::publishChange(const QString& topic, const QByteArray& payload, bool always)
+{
+    const auto it = m_published.constFind(topic);
+    if (!always && it != m_published.constEnd() && *it == payload)
+        return;
+    if (publish(topic, payload))
+        m_published.insert(topic, payload);
+}
+
+void Bridge::fieldChanged(int number, const QString& text, const QDBusMessage& message)
+{
+    if (!m_panelUp || message.service() != m_panelOwner || number < 1 ||
+        number > automation::FieldCount)
+        return;
+    m_fields[static_cast<std::size_t>(number)] = text;
+    publishState();
+}
+
 void Bridge::publishDiscovery()
 {
-    for (int channel = 0; channel < channels::ChannelCount; ++channel)
-        publish(discoveryTopic(m_settings, m_node, channel),
-                discoveryConfig(m_settings, m_node, channel));
+    for (const Entity& entity : entities(m_settings))
+        publish(discoveryTopic(m_settings, m_node, entity),
+                discoveryConfig(m_settings, m_node, entity));
 }
 
 } // namespace mqtt

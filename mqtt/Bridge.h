@@ -4,6 +4,7 @@
 #include "mqtt/Settings.h"
 #include "remote/PanelContract.h"
 
+#include "automation/Scheduler.h"
 #include "channels/ChannelTable.h"
 
 #include <array>
@@ -13,6 +14,8 @@
 #include <QDBusMessage>
 #include <QDBusServiceWatcher>
 #include <QElapsedTimer>
+#include <QHash>
+#include <QJsonObject>
 #include <QObject>
 #include <QSet>
 #include <QStringList>
@@ -58,10 +61,27 @@ class Bridge : public QObject
     };
     static Identity identity(const QByteArray& machineId, const QString& board, const QString& host,
                              const QString& nodeId);
-    static QByteArray discoveryConfig(const Settings& settings, const QString& node, int channel);
-    static QString discoveryTopic(const Settings& settings, const QString& node, int channel);
+    // One thing of the board's in Home Assistant: eight switches, an "all off"
+    // button, and each channel's ON TIME and OFF TIME as text.
+    struct Entity {
+        QString component;  // switch, button, text
+        QString objectId;   // ch3, all_off, ch3_on ...
+        QJsonObject config; // what is its own; the rest is common
+    };
+    static QList<Entity> entities(const Settings& settings);
+    static QByteArray discoveryConfig(const Settings& settings, const QString& node,
+                                      const Entity& entity);
+    static QString discoveryTopic(const Settings& settings, const QString& node,
+                                  const Entity& entity);
+    // A schedule entry as a text entity shows it: HH:MM for a time the
+    // scheduler would match, the fields' texts joined by : otherwise, empty
+    // when both are.
+    static QByteArray scheduleText(const QString& hour, const QString& minute);
+    // H:MM, HH:MM or nothing (clears) into the two fields' texts as typed.
+    static bool parseScheduleText(const QByteArray& command, QString& hour, QString& minute);
 
   private slots:
+    void fieldChanged(int number, const QString& text, const QDBusMessage& message);
     void propertiesChanged(const QString& interface, const QVariantMap& changed,
                            const QStringList& invalidated, const QDBusMessage& message);
 
@@ -96,6 +116,8 @@ class Bridge : public QObject
     // Each channel's state that changed since it was published (all: every one).
     void publishState(bool all = false);
     void connectToBroker();
+    // Publishes payload on topic unless it is what was published there last.
+    void publishChange(const QString& topic, const QByteArray& payload, bool always);
     void publishDiscovery();
 
     Settings m_settings;
@@ -105,8 +127,10 @@ class Bridge : public QObject
     bool m_everConnected = false;
     bool m_panelUp = false;
     int m_output = -1;
-    int m_board = -1; // BoardState: what the board holds, -1 while unknown
-    std::array<QByteArray, channels::ChannelCount> m_published;
+    int m_board = -1;                       // BoardState: what the board holds, -1 while unknown
+    QHash<QString, QByteArray> m_published; // topic -> payload, retained states
+    std::array<QString, automation::FieldCount + 1> m_fields; // by number
+    bool m_fieldsKnown = false;
     QDBusServiceWatcher m_watcher;
     QString m_panelOwner; // the unique name that holds the panel's name
     QString m_lastConnectionProblem;

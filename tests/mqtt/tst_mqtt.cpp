@@ -133,6 +133,9 @@ class tst_Mqtt : public QObject
     void identity_data();
     void identity();
     void discoveryAgainWhenHomeAssistantStarts();
+    void scheduleText_data();
+    void scheduleText();
+    void scheduleAndAllOffInHomeAssistant();
     void commands_data();
     void commands();
     void clickReachesTheStateTopic();
@@ -224,12 +227,38 @@ void tst_Mqtt::discovery()
     // One device, eight switches named after the appliances: what Home
     // Assistant needs, with nothing typed on its side.
     QTRY_COMPARE_WITH_TIMEOUT(m_peer->count(QStringLiteral("ha/switch/")), 8, Bound);
+    QTRY_COMPARE_WITH_TIMEOUT(m_peer->count(QStringLiteral("ha/text/")), 16, Bound);
+    QTRY_COMPARE_WITH_TIMEOUT(m_peer->count(QStringLiteral("ha/button/")), 1, Bound);
     QSet<QString> ids;
     QString device;
     std::lock_guard lock(m_peer->mutex);
     for (auto it = m_peer->last.begin(); it != m_peer->last.end(); ++it) {
-        if (!it.key().startsWith(QLatin1String("ha/switch/")))
+        if (!it.key().endsWith(QLatin1String("/config")) || it.value().isEmpty())
             continue;
+        const QJsonObject all = QJsonDocument::fromJson(it.value()).object();
+        const QString unique = all.value("unique_id").toString();
+        QVERIFY2(!unique.isEmpty() && !ids.contains(unique), qPrintable(it.key()));
+        ids.insert(unique);
+        // One device for all of them.
+        const QString id =
+            all.value("device").toObject().value("identifiers").toArray().at(0).toString();
+        QVERIFY(!id.isEmpty() && (device.isEmpty() || id == device));
+        device = id;
+        if (it.key().startsWith(QLatin1String("ha/text/"))) {
+            const int ch = it.key().section(u'/', 3, 3).mid(2, 1).toInt();
+            const QString leaf = it.key().contains("_on/") ? "on-time" : "off-time";
+            QCOMPARE(all.value("state_topic").toString(),
+                     QStringLiteral("test/pc/channel/%1/%2").arg(ch).arg(leaf));
+            QCOMPARE(all.value("command_topic").toString(),
+                     QStringLiteral("test/pc/channel/%1/%2/set").arg(ch).arg(leaf));
+            QCOMPARE(all.value("max").toInt(), 255);
+            continue;
+        }
+        if (it.key().startsWith(QLatin1String("ha/button/"))) {
+            QCOMPARE(all.value("command_topic").toString(), QStringLiteral("test/pc/all-off/set"));
+            QCOMPARE(all.value("payload_press").toString(), QStringLiteral("PRESS"));
+            continue;
+        }
         const QJsonObject c = QJsonDocument::fromJson(it.value()).object();
         const int ch = it.key().section(u'/', 3, 3).mid(2).toInt();
         QVERIFY(it.key().endsWith(QStringLiteral("/ch%1/config").arg(ch)));
@@ -241,16 +270,12 @@ void tst_Mqtt::discovery()
         QCOMPARE(c.value("availability_topic").toString(), QStringLiteral("test/pc/availability"));
         QCOMPARE(c.value("payload_on").toString(), QStringLiteral("ON"));
         QCOMPARE(c.value("payload_not_available").toString(), QStringLiteral("offline"));
-        const QJsonObject d = c.value("device").toObject();
-        QCOMPARE(d.value("name").toString(), QStringLiteral("PC自動化控制"));
-        const QString id = d.value("identifiers").toArray().at(0).toString();
-        QVERIFY(!id.isEmpty() && (device.isEmpty() || id == device));
-        device = id;
+        QCOMPARE(c.value("device").toObject().value("name").toString(),
+                 QStringLiteral("PC自動化控制"));
         QCOMPARE(c.value("origin").toObject().value("name").toString(),
                  QStringLiteral("pc-automation-mqtt"));
-        ids.insert(c.value("unique_id").toString());
     }
-    QCOMPARE(ids.size(), 8);
+    QCOMPARE(ids.size(), 25);
 }
 
 void tst_Mqtt::discoveryAgainWhenHomeAssistantStarts()
@@ -362,6 +387,69 @@ void tst_Mqtt::identity()
     if (!a[3].isEmpty())
         QCOMPARE(x.node, QStringLiteral("pc_automation_") + a[3]);
     QCOMPARE(of(a).node, x.node); // stable
+}
+
+void tst_Mqtt::scheduleText_data()
+{
+    QTest::addColumn<QString>("hour");
+    QTest::addColumn<QString>("minute");
+    QTest::addColumn<QByteArray>("shown"); // as the text entity's state
+    QTest::addColumn<QByteArray>("command");
+    QTest::addColumn<bool>("taken");
+    QTest::newRow("a time") << "7"
+                            << "5" << QByteArray("07:05") << QByteArray("07:05") << true;
+    QTest::newRow("no leading zero") << "23"
+                                     << "59" << QByteArray("23:59") << QByteArray("23:59") << true;
+    QTest::newRow("midnight") << "0"
+                              << "0" << QByteArray("00:00") << QByteArray("0:00") << true;
+    QTest::newRow("empty") << ""
+                           << "" << QByteArray() << QByteArray() << true;
+    QTest::newRow("never matched, shown raw")
+        << "07"
+        << "5" << QByteArray("07:5") << QByteArray("24:00") << false;
+    QTest::newRow("half an entry") << "7"
+                                   << "" << QByteArray("7:") << QByteArray("7:5") << false;
+    QTest::newRow("too long for Home Assistant")
+        << QString(300, u'9') << "" << QByteArray(255, '9') << QByteArray(" 7:05") << false;
+    QTest::newRow("minute 60") << "7"
+                               << "60" << QByteArray("7:60") << QByteArray("7:60") << false;
+}
+
+void tst_Mqtt::scheduleText()
+{
+    QFETCH(QString, hour);
+    QFETCH(QString, minute);
+    QFETCH(QByteArray, shown);
+    QFETCH(QByteArray, command);
+    QFETCH(bool, taken);
+    QCOMPARE(mqtt::Bridge::scheduleText(hour, minute), shown);
+    QString h = QStringLiteral("x"), m = QStringLiteral("x");
+    QCOMPARE(mqtt::Bridge::parseScheduleText(command, h, m), taken);
+    if (taken) // back as typed: the same entry
+        QCOMPARE(mqtt::Bridge::scheduleText(h, m), command.isEmpty() ? QByteArray() : shown);
+}
+
+void tst_Mqtt::scheduleAndAllOffInHomeAssistant()
+{
+    // Each entry is a text in Home Assistant, and the panel's fields follow
+    // what is set there, as if typed; "all off" is a button.
+    m_panel->model.setFieldText(1, QStringLiteral("7"));
+    m_panel->model.setFieldText(2, QStringLiteral("5"));
+    QTRY_COMPARE_WITH_TIMEOUT(m_peer->value("test/pc/channel/0/on-time"), QByteArray("07:05"),
+                              Bound);
+    m_peer->send(QStringLiteral("test/pc/channel/1/off-time/set"), "08:30");
+    QTRY_COMPARE_WITH_TIMEOUT(m_panel->model.fieldText(7), QStringLiteral("8"), Bound);
+    QCOMPARE(m_panel->model.fieldText(8), QStringLiteral("30"));
+    QTRY_COMPARE_WITH_TIMEOUT(m_peer->value("test/pc/channel/1/off-time"), QByteArray("08:30"),
+                              Bound);
+    m_peer->send(QStringLiteral("test/pc/channel/0/on-time/set"), "");
+    QTRY_COMPARE_WITH_TIMEOUT(m_panel->model.fieldText(1), QString(), Bound);
+    m_peer->send(QStringLiteral("test/pc/channel/0/on-time/set"), "25:00");
+    QTRY_VERIFY_WITH_TIMEOUT(bridgeLog().contains(QStringLiteral("ignored \"25:00\"")), Bound);
+    QCOMPARE(m_panel->model.fieldText(1), QString());
+    m_panel->model.ToggleChannel(4, automation::PanelModel::Cause::Click);
+    m_peer->send(QStringLiteral("test/pc/all-off/set"), "PRESS");
+    QTRY_COMPARE_WITH_TIMEOUT(m_panel->writes, (std::vector<int>{16, 0}), Bound);
 }
 
 void tst_Mqtt::commands_data()
@@ -574,10 +662,10 @@ void tst_Mqtt::removeDiscovery()
     // The panel, in this process, names the board: its events must run meanwhile.
     QTRY_COMPARE_WITH_TIMEOUT(remover.state(), QProcess::NotRunning, Bound);
     QCOMPARE(remover.exitCode(), 0);
-    QTRY_COMPARE_WITH_TIMEOUT(m_peer->count(QStringLiteral("ha/switch/")), 0, Bound);
-    Peer late(m_port); // nothing retained is left behind
+    QTRY_COMPARE_WITH_TIMEOUT(m_peer->count(QStringLiteral("ha/")), 0, Bound);
+    Peer late(m_port); // no config is left behind: switches, button and texts
     QTRY_COMPARE_WITH_TIMEOUT(late.value("test/pc/availability"), QByteArray("online"), Bound);
-    QCOMPARE(late.count(QStringLiteral("ha/switch/")), 0);
+    QCOMPARE(late.count(QStringLiteral("ha/")), 0);
     // The remover had its own client id: the running bridge stayed connected.
     QCOMPARE(bridgeLog().count(QStringLiteral("lost the broker")), 0);
 }
