@@ -24,7 +24,9 @@ QString loadedFile(const QLibrary& library)
     const QString name = library.fileName();
 #if defined(__linux__)
     if (!name.contains(u'/')) {
-        const QByteArray soname = "lib" + QFile::encodeName(name) + ".so";
+        // QLibrary keeps either the name it was given or the file it found.
+        const QByteArray file = QFile::encodeName(name);
+        const QByteArray soname = file.endsWith(".so") ? file : "lib" + file + ".so";
         if (void* handle = ::dlopen(soname.constData(), RTLD_LAZY | RTLD_NOLOAD)) {
             const link_map* map = nullptr;
             QString path;

@@ -266,6 +266,9 @@ QString Bridge::setUpClient()
     // Version 5: a broker says why it ends a connection (another client
     // taking over the id, for one).
     mosquitto_int_option(m_client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+    // Small packets go at once: a command's acknowledgement held back for a
+    // full segment delays the next command by milliseconds.
+    mosquitto_int_option(m_client, MOSQ_OPT_TCP_NODELAY, 1);
     if (!m_settings.user.isEmpty()) {
         QByteArray password;
         if (!m_settings.passwordFile.isEmpty()) {

@@ -107,7 +107,12 @@ inline void quitOnSignals()
     if (pipe[0] >= 0 || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pipe) != 0)
         return;
     auto* notifier = new QSocketNotifier(pipe[0], QSocketNotifier::Read, qApp);
-    QObject::connect(notifier, &QSocketNotifier::activated, qApp, &QCoreApplication::quit);
+    QObject::connect(notifier, &QSocketNotifier::activated, qApp, [] {
+        char bytes[16];
+        (void)!::read(pipe[0], bytes, sizeof bytes); // else the notifier fires on and on
+        // exit(), not quit(): a window cannot refuse it, nor a dialog hold it up.
+        QCoreApplication::exit(0);
+    });
     for (int sig : {SIGTERM, SIGINT, SIGHUP})
         std::signal(sig, [](int) {
             const char byte = 1;
