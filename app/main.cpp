@@ -22,15 +22,31 @@ constexpr int ActivateTimeoutMs = 2000;
 // Whether another panel of this session runs: it is raised instead, and this
 // start ends (true). A name held by a program that does not answer as a panel
 // ends this start with a message (status set).
-bool handedOver(QDBusConnection& bus, int& status)
+bool handedOver(QDBusConnection& bus, const remote::Request& request, int& status)
 {
     status = 0;
     if (!bus.isConnected() || !bus.interface()->isServiceRegistered(remote::serviceName()))
         return false;
     QDBusPendingReply<> reply = remote::panelProxy(bus, ActivateTimeoutMs)->Activate();
     reply.waitForFinished();
-    if (!reply.isError())
+    if (!reply.isError()) {
+        // What this start asked for cannot reach a panel that is running.
+        QStringList options;
+        if (request.keepSchedule)
+            options << QStringLiteral("--keep-schedule");
+        if (request.resumeBoard)
+            options << QStringLiteral("--resume-board");
+        if (request.catchUp)
+            options << QStringLiteral("--catch-up");
+        if (!options.isEmpty()) {
+            cli::say(QStringLiteral("a panel already runs in this session and was raised; %1 "
+                                    "takes effect only when a panel starts: close that panel and "
+                                    "start again with it")
+                         .arg(options.join(QStringLiteral(", "))));
+            status = cli::ExitFailure;
+        }
         return true;
+    }
     if (reply.error().name() == remote::closingError())
         return false; // that panel is on its way out: this one takes over
     status = cli::ExitUnavailable;
@@ -100,7 +116,7 @@ int main(int argc, char* argv[])
 
     // One panel per session: a second start hands over to the first.
     QDBusConnection bus = QDBusConnection::sessionBus();
-    if (int status = 0; handedOver(bus, status))
+    if (int status = 0; handedOver(bus, request, status))
         return status;
 
     channels::PortOutput port;

@@ -9,18 +9,17 @@
 #include "remote/PanelContract.h"
 
 #include <algorithm>
-#include <cstring>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <linux/ppdev.h>
-#include <atomic>
 #include <memory>
 #include <mosquitto.h>
 #include <QApplication>
 #include <QDBusConnection>
-#include <QTcpServer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
@@ -28,6 +27,7 @@
 #include <QMouseEvent>
 #include <QProcess>
 #include <QPushButton>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
@@ -109,11 +109,12 @@ struct Listener {
     Listener(int port)
     {
         mosquitto_int_option(client, MOSQ_OPT_TCP_NODELAY, 1);
-        mosquitto_message_callback_set(client, [](mosquitto*, void* self, const mosquitto_message*) {
-            auto* l = static_cast<Listener*>(self);
-            l->echoed = Clock::now();
-            ++l->echoes;
-        });
+        mosquitto_message_callback_set(client,
+                                       [](mosquitto*, void* self, const mosquitto_message*) {
+                                           auto* l = static_cast<Listener*>(self);
+                                           l->echoed = Clock::now();
+                                           ++l->echoes;
+                                       });
         mosquitto_connect(client, "127.0.0.1", port, 30);
         mosquitto_subscribe(client, nullptr, "bench/echo", 1);
         mosquitto_loop_start(client);
@@ -131,8 +132,7 @@ struct Listener {
 };
 
 // Runs events until done() or the deadline; false on the deadline.
-template <typename Done>
-bool waitFor(Done done, int ms = 10000)
+template <typename Done> bool waitFor(Done done, int ms = 10000)
 {
     QElapsedTimer timer;
     timer.start();
@@ -207,8 +207,7 @@ void benchMqtt(int commands)
         return skip("skipped: the bridge did not answer");
     const double f50 = percentile(floor, 0.5), f99 = percentile(floor, 0.99);
     const double c50 = percentile(command, 0.5), c99 = percentile(command, 0.99);
-    table.push_back({what,
-                     fmt("median %.2f ms, p99 %.2f ms", c50 / 1000, c99 / 1000),
+    table.push_back({what, fmt("median %.2f ms, p99 %.2f ms", c50 / 1000, c99 / 1000),
                      fmt("broker round trip median %.2f ms, p99 %.2f ms", f50 / 1000, f99 / 1000),
                      "within 1.5 ms of it (median), 8 ms (p99)"});
 }

@@ -239,6 +239,13 @@ void ControlPanel::buildControls()
             field->setFont(panelFont(FontKind::Small));
             field->setMaxLength(std::numeric_limits<int>::max()); // no length limit
             field->setText(m_model.fieldText(numbers[c]));
+            // What a screen reader says: whose field, which time, hour or minute.
+            field->setAccessibleName(
+                QStringLiteral("%1 %2 %3")
+                    .arg(text(channels::ChannelTable[static_cast<std::size_t>(channel)]
+                                  .initialCaption),
+                         c < 2 ? QStringLiteral("ON TIME") : QStringLiteral("OFF TIME"),
+                         c % 2 == 0 ? QStringLiteral("hour") : QStringLiteral("minute")));
             connect(field, &QLineEdit::textChanged, this,
                     [this, number = numbers[c]](const QString& typed) {
                         m_model.setFieldText(number, typed);

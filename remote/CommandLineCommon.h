@@ -59,8 +59,15 @@ inline Common parseCommon(QCommandLineParser& parser, const QStringList& argumen
     parser.addOption(help);
     parser.addOption(version);
     Common common;
-    if (!parser.parse(arguments))
-        return common.usage(parser.errorText());
+    if (!parser.parse(arguments)) {
+        // Qt's sentence in the programs' own voice: lower case, no full stop.
+        QString problem = parser.errorText();
+        if (problem.endsWith(u'.'))
+            problem.chop(1);
+        if (!problem.isEmpty())
+            problem[0] = problem[0].toLower();
+        return common.usage(problem);
+    }
     if (!parser.positionalArguments().isEmpty())
         return common.usage(
             QStringLiteral("unexpected argument %1").arg(parser.positionalArguments()[0]));

@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSet>
 #include <QSignalSpy>
 #include <QStyleOptionButton>
 #include <QTest>
@@ -208,13 +209,19 @@ void tst_ControlPanel::fonts()
 void tst_ControlPanel::fields()
 {
     Panel p;
+    QSet<QString> spoken;
     for (int n = 1; n <= 32; ++n) {
         QLineEdit* f = p.window.field(n);
         QVERIFY(f);
         QCOMPARE(f->objectName(), QStringLiteral("Text%1").arg(n));
+        spoken.insert(f->accessibleName());
         QVERIFY(f->text().isEmpty());
         QVERIFY(f->maxLength() > 1000000); // no length limit
     }
+    // A screen reader tells all 32 apart: whose, which time, hour or minute.
+    QCOMPARE(spoken.size(), 32);
+    QCOMPARE(p.window.field(1)->accessibleName(), QStringLiteral("電燈 ON TIME hour"));
+    QCOMPARE(p.window.field(32)->accessibleName(), QStringLiteral("影印機 OFF TIME minute"));
     // Longer than Qt's default cap of 32767 characters.
     const QString longText(40000, u'7');
     p.window.field(9)->setText(longText);
