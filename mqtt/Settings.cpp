@@ -135,11 +135,11 @@ ParsedSettings parseSettings(const QStringList& arguments, const QString& config
     }
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral(
-            "Publishes the running pc-automation panel's channels to an MQTT broker and takes "
-            "commands from it, with Home Assistant discovery. Settings default from %1.")
-            .arg(configPath));
+    parser.setApplicationDescription(QStringLiteral(
+        "Publishes the running pc-automation panel's channels to an MQTT broker and takes "
+        "commands from it, with Home Assistant discovery. Settings default from "
+        "~/.config/pc-automation/mqtt.conf (under $XDG_CONFIG_HOME where it is set), "
+        "key=value lines with the options' names."));
     for (const Key& k : Keys)
         parser.addOption(k.valueName ? QCommandLineOption(QString::fromLatin1(k.name), helpOf(k),
                                                           QString::fromLatin1(k.valueName))

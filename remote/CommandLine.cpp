@@ -64,8 +64,8 @@ Request parseCommandLine(const QStringList& arguments)
     const QCommandLineOption keep(
         QStringLiteral("keep-schedule"),
         QStringLiteral("Start the panel with the schedule kept in FILE (--keep-schedule=FILE), "
-                       "or in %1, and keep every change there.")
-            .arg(ScheduleStore::defaultPath()));
+                       "or in ~/.config/pc-automation/schedule.conf (under $XDG_CONFIG_HOME "
+                       "where it is set), and keep every change there."));
     const QCommandLineOption resume(
         QStringLiteral("resume-board"),
         QStringLiteral("Start the panel from what the board holds: its captions and the next "

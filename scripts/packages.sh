@@ -9,7 +9,9 @@ PC_AUTOMATION_BUILD_PACKAGES=(
     fonts-noto-cjk fonts-arphic-ukai
 )
 # Building the Debian package.
-PC_AUTOMATION_PACKAGE_PACKAGES=(file dpkg-dev)
+# help2man makes the manual pages; lintian, appstream and desktop-file-utils
+# check the package.
+PC_AUTOMATION_PACKAGE_PACKAGES=(file dpkg-dev help2man lintian appstream desktop-file-utils)
 # The tests: a virtual X display and its tools, a faked clock, time zones,
 # a session bus, an MQTT broker, QEMU with busybox for the kernel-driver
 # test (its kernel is downloaded by the test, with apt-get download), and
