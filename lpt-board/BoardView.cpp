@@ -101,6 +101,11 @@ void BoardView::watch()
 void BoardView::reload()
 {
     watch();
+    // No folder or file yet is the normal state before the first write, not
+    // an error.
+    if ((!m_privateFolder.isEmpty() && !QFileInfo::exists(m_privateFolder)) ||
+        (!QFileInfo::exists(m_path) && !QFileInfo(m_path).isSymLink()))
+        return showUnknown(QString(), false);
     if (!m_privateFolder.isEmpty()) {
         const std::string problem = fenwix::folderNotPrivate(m_privateFolder.toStdString());
         if (!problem.empty())
@@ -139,14 +144,16 @@ void BoardView::reload()
     showState(*state);
 }
 
-void BoardView::showUnknown(const QString& reason)
+void BoardView::showUnknown(const QString& reason, bool failed)
 {
     m_value = -1;
     m_status.clear();
     for (QLabel* lamp : m_lamps)
         paintLamp(lamp, Lamp::Unknown);
     m_valueLabel->setText(QStringLiteral("unknown"));
-    setStatusText(QStringLiteral("no valid board state: %1: %2").arg(m_path, reason), true);
+    setStatusText(failed ? QStringLiteral("no valid board state: %1: %2").arg(m_path, reason)
+                         : QStringLiteral("nothing written to the board yet (%1)").arg(m_path),
+                  failed);
 }
 
 void BoardView::setStatusText(const QString& text, bool failed)

@@ -37,7 +37,9 @@ class BoardView : public QWidget
   private:
     void watch();
     void showState(const fenwix::BoardState& state);
-    void showUnknown(const QString& reason);
+    // failed: the file is there but holds no valid state (said in red);
+    // else nothing has been written yet.
+    void showUnknown(const QString& reason, bool failed = true);
     void setStatusText(const QString& text, bool failed);
     void resizeEvent(QResizeEvent* event) override;
 

@@ -130,7 +130,8 @@ void tst_BoardView::unknownState_data()
     QTest::newRow("oversized") << QByteArray(5000, '1') << "larger than 4096 bytes";
     // A device name holding a newline must not forge a healthy second line.
     QTest::newRow("forged line") << QByteArray("255\n/x ok\nzz error: x\n") << "not a board state";
-    QTest::newRow("missing") << QByteArray("<missing>") << QString::fromLocal8Bit(strerror(ENOENT));
+    // Before the first write: said plainly, not as an error.
+    QTest::newRow("missing") << QByteArray("<missing>") << QString();
     QTest::newRow("fifo") << QByteArray("<fifo>") << "not a regular file";
 }
 
@@ -157,9 +158,16 @@ void tst_BoardView::unknownState()
         QVERIFY(!view.lampLit(line));
     const auto* status = view.findChild<QLabel*>("status");
     // In full in the tool tip; the label elides it to the window's width.
+    if (reason.isEmpty()) {
+        QCOMPARE(status->toolTip(),
+                 QStringLiteral("nothing written to the board yet (%1)").arg(path));
+        QVERIFY(status->palette().color(QPalette::WindowText) != QColor(200, 0, 0));
+        return;
+    }
     QVERIFY2(status->toolTip().startsWith(QStringLiteral("no valid board state: ")) &&
                  status->toolTip().endsWith(reason),
              qPrintable(status->toolTip()));
+    QCOMPARE(status->palette().color(QPalette::WindowText), QColor(200, 0, 0));
 }
 
 void tst_BoardView::statusIsPlainTextAndElided()
