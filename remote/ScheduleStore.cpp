@@ -3,6 +3,7 @@
 
 #include "automation/PanelModel.h"
 #include "automation/Scheduler.h"
+#include "fenwix/core/BoardFile.h"
 #include "remote/CommandLineCommon.h"
 
 #include <cerrno>
@@ -126,37 +127,17 @@ void ScheduleStore::changed()
 
 QString ScheduleStore::hold()
 {
-    // A lock of the open file, dropped by the kernel however the panel ends.
-    const QString lockPath = m_path + QStringLiteral(".lock");
     QDir().mkpath(QFileInfo(m_path).absolutePath());
-    const int fd = ::open(QFile::encodeName(lockPath).constData(),
-                          O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0600);
-    struct stat st {
-    };
-    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        const QString why = fd < 0 ? QString::fromLocal8Bit(std::strerror(errno))
-                                   : QStringLiteral("not a regular file");
-        if (fd >= 0)
-            ::close(fd);
-        return QStringLiteral("lock %1: %2").arg(lockPath, why);
+    const fenwix::HeldLock held =
+        fenwix::holdLock(QFile::encodeName(m_path).toStdString() + ".lock", 0600);
+    if (held.fd >= 0) {
+        m_lockFd = held.fd;
+        return {};
     }
-    struct flock lock {
-    };
-    lock.l_type = F_WRLCK;
-    lock.l_whence = SEEK_SET;
-    if (::fcntl(fd, F_OFD_SETLK, &lock) != 0) {
-        char holder[32] = {};
-        const ssize_t n = ::pread(fd, holder, sizeof holder - 1, 0);
-        ::close(fd);
-        return QStringLiteral("is kept by another panel (process %1)")
-            .arg(n > 0 ? QString::fromLatin1(holder).trimmed() : QStringLiteral("?"));
-    }
-    const QByteArray pid = QByteArray::number(::getpid()) + '\n';
-    if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, pid.constData(), size_t(pid.size()), 0) < 0) {
-        // The lock holds all the same; only the holder's name is missing.
-    }
-    m_lockFd = fd;
-    return {};
+    if (held.holder.empty())
+        return QString::fromStdString(held.problem);
+    return QStringLiteral("is kept by another panel (process %1)")
+        .arg(QString::fromStdString(held.holder));
 }
 
 QString ScheduleStore::load()

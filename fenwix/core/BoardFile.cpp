@@ -111,6 +111,38 @@ void removeDeadTemporaries(const std::string& path)
     ::closedir(dir);
 }
 
+HeldLock holdLock(const std::string& lockPath, mode_t mode)
+{
+    // A lock of the open file (not the process), so it also keeps apart two
+    // holders in one process; the kernel drops it when the holder ends, however.
+    const int fd = ::open(lockPath.c_str(),
+                          O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, mode);
+    if (fd < 0)
+        return {-1, "lock " + lockPath + ": " + errorText(errno), {}};
+    struct stat st {
+    };
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return {-1, "lock " + lockPath + ": not a regular file", {}};
+    }
+    struct flock lock {
+    };
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    if (::fcntl(fd, F_OFD_SETLK, &lock) != 0) {
+        char holder[32] = {};
+        const ssize_t n = ::pread(fd, holder, sizeof holder - 1, 0);
+        ::close(fd);
+        const std::string pid = n > 0 ? std::string(holder, static_cast<std::size_t>(n)) : "?";
+        return {-1, "held", pid.substr(0, pid.find('\n'))};
+    }
+    const std::string pid = std::to_string(::getpid()) + "\n";
+    if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, pid.data(), pid.size(), 0) < 0) {
+        // The lock holds all the same; only the holder's name is missing.
+    }
+    return {fd, {}, {}};
+}
+
 BoardFile::BoardFile(std::string path, std::string privateFolder, Reports& reports, Written written)
     : m_path(std::move(path)), m_privateFolder(std::move(privateFolder)), m_reports(reports),
       m_written(std::move(written))
@@ -143,38 +175,16 @@ std::string BoardFile::hold()
 {
     if (m_lockFd >= 0)
         return {};
-    // A lock of the open file (not the process), so it also keeps apart two
-    // ports of one process; the kernel drops it when the holder ends, however.
-    const std::string lockPath = m_path + ".lock";
-    const int fd = ::open(lockPath.c_str(),
-                          O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0644);
-    if (fd < 0)
-        return "lock " + lockPath + ": " + errorText(errno);
-    struct stat st {
-    };
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return "lock " + lockPath + ": not a regular file";
+    const HeldLock held = holdLock(m_path + ".lock", 0644);
+    if (held.fd >= 0) {
+        m_lockFd = held.fd;
+        return {};
     }
-    struct flock lock {
-    };
-    lock.l_type = F_WRLCK;
-    lock.l_whence = SEEK_SET;
-    if (::fcntl(fd, F_OFD_SETLK, &lock) != 0) {
-        char holder[32] = {};
-        const ssize_t n = ::pread(fd, holder, sizeof holder - 1, 0);
-        ::close(fd);
-        const std::string pid = n > 0 ? std::string(holder, static_cast<std::size_t>(n)) : "?";
-        return "in use by process " + pid.substr(0, pid.find('\n')) +
-               "; another program drives this virtual board (end it, or set FENWIX_BOARD to "
-               "another file)";
-    }
-    const std::string pid = std::to_string(::getpid()) + "\n";
-    if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, pid.data(), pid.size(), 0) < 0) {
-        // The lock holds all the same; only the holder's name is missing.
-    }
-    m_lockFd = fd;
-    return {};
+    if (held.holder.empty())
+        return held.problem;
+    return "in use by process " + held.holder +
+           "; another program drives this virtual board (end it, or set FENWIX_BOARD to "
+           "another file)";
 }
 
 std::string BoardFile::replace(int value, const std::string& status)

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 
 namespace fenwix
 {
@@ -23,6 +24,16 @@ std::string replaceFile(const std::string& path, std::string_view contents);
 // Removes the temporary copies that writers of path killed mid-replace left
 // behind: this user's own regular files, of processes that no longer run.
 void removeDeadTemporaries(const std::string& path);
+
+// An exclusive advisory lock at lockPath (a regular file, never through a
+// link) holding the holder's pid. fd: the open lock, or -1 with the problem,
+// and the pid of the process that holds it when another does.
+struct HeldLock {
+    int fd;
+    std::string problem;
+    std::string holder;
+};
+HeldLock holdLock(const std::string& lockPath, mode_t mode);
 
 // The board state file of one port: the state after each call and its
 // status, for the board viewer and scripts. On the virtual board it is the
