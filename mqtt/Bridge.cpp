@@ -641,7 +641,6 @@ void Bridge::panelAppeared()
 {
     m_panelUp = true;
     m_panelOwner = QDBusConnection::sessionBus().interface()->serviceOwner(remote::serviceName());
-    m_output = m_panel->outputState();
     m_board = m_panel->boardState();
     if (m_panel->lastError().isValid())
         m_board = -1; // a panel too old to say: not known
@@ -686,8 +685,6 @@ void Bridge::propertiesChanged(const QString& interface, const QVariantMap& chan
         (output.isValid() && (output.toInt() < 0 || output.toInt() > 255)) ||
         (board.isValid() && (board.toInt() < -1 || board.toInt() > 255)))
         return;
-    if (output.isValid())
-        m_output = output.toInt();
     if (board.isValid())
         m_board = board.toInt();
     publishState();
@@ -731,8 +728,11 @@ void Bridge::publishState(bool all)
                               scheduleText(field(t.hour), field(t.minute)), all);
         }
     }
-    if (m_output >= 0)
-        publish(topicOf(m_settings, QStringLiteral("output")), QByteArray::number(m_output));
+    // The byte itself, as the board holds it (STOP's 0 in OutputState is no
+    // write), once it is known.
+    if (m_board >= 0)
+        publishChange(topicOf(m_settings, QStringLiteral("output")), QByteArray::number(m_board),
+                      all);
 }
 
 void Bridge::publishChange(const QString& topic, const QByteArray& payload, bool always)

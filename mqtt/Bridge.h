@@ -126,7 +126,6 @@ class Bridge : public QObject
     bool m_connected = false;
     bool m_everConnected = false;
     bool m_panelUp = false;
-    int m_output = -1;
     int m_board = -1;                       // BoardState: what the board holds, -1 while unknown
     QHash<QString, QByteArray> m_published; // topic -> payload, retained states
     std::array<QString, automation::FieldCount + 1> m_fields; // by number

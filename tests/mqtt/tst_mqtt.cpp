@@ -535,6 +535,7 @@ void tst_Mqtt::clickReachesTheStateTopic()
     QCOMPARE(m_peer->value("test/pc/channel/5/state"), QByteArray("OFF"));
     m_panel->model.ExitCommand(); // the final 0: every channel off
     QTRY_COMPARE_WITH_TIMEOUT(m_peer->value("test/pc/channel/3/state"), QByteArray("OFF"), Bound);
+    QTRY_COMPARE_WITH_TIMEOUT(m_peer->value("test/pc/output"), QByteArray("0"), Bound);
 }
 
 void tst_Mqtt::lastWillWhenKilled()
@@ -668,6 +669,16 @@ void tst_Mqtt::removeDiscovery()
     QCOMPARE(late.count(QStringLiteral("ha/")), 0);
     // The remover had its own client id: the running bridge stayed connected.
     QCOMPARE(bridgeLog().count(QStringLiteral("lost the broker")), 0);
+
+    // A "broker" that takes the connection and never answers: no success claimed.
+    QTcpServer mute;
+    QVERIFY(mute.listen(QHostAddress::LocalHost));
+    remover.start(QStringLiteral(BRIDGE_PROGRAM),
+                  {"--host", "127.0.0.1", "--port", QString::number(mute.serverPort()), "--prefix",
+                   "test/pc", "--discovery-prefix", "ha", "--node-id", "mute",
+                   "--remove-discovery"});
+    QTRY_COMPARE_WITH_TIMEOUT(remover.state(), QProcess::NotRunning, 30000);
+    QCOMPARE(remover.exitCode(), 1);
 }
 
 QTEST_MAIN(tst_Mqtt)
