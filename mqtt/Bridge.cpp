@@ -617,11 +617,7 @@ void Bridge::received(const QString& topic, const QByteArray& payload, bool reta
         m_panel->SetField(automation::fieldOf(channel, t.minute), minute);
         return;
     }
-    static const QMap<QByteArray, QString> Methods{{"ON", QStringLiteral("SwitchChannelOn")},
-                                                   {"OFF", QStringLiteral("SwitchChannelOff")},
-                                                   {"TOGGLE", QStringLiteral("ToggleChannel")}};
-    const QString method = Methods.value(payload);
-    if (!known || method.isEmpty()) {
+    if (!known || (payload != "ON" && payload != "OFF" && payload != "TOGGLE")) {
         complain(QStringLiteral("malformed"),
                  QStringLiteral("ignored %1 on %2: send ON, OFF or TOGGLE to channel 0 to 7")
                      .arg(quoted(payload), topic));
