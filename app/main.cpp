@@ -155,7 +155,7 @@ int main(int argc, char* argv[])
         [&bus] {
             if (bus.isConnected())
                 bus.interface()->isServiceRegistered(remote::serviceName());
-            QCoreApplication::quit();
+            QCoreApplication::exit(0); // not quit(): nothing may refuse it
         },
         Qt::QueuedConnection);
     // Logout and service managers end it with a signal: pending edits are kept.
