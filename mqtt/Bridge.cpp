@@ -67,7 +67,7 @@ QString availabilityTopic(const Settings& s)
 {
     return topicOf(s, QStringLiteral("availability"));
 }
-// channel: a number, or "+" for all; leaf: set or state.
+// channel: a number, or "+" for all; leaf: set, state, on-time ...
 QString channelTopic(const Settings& s, const QString& channel, const QString& leaf)
 {
     return topicOf(s, QStringLiteral("channel/%1/%2").arg(channel, leaf));
@@ -87,17 +87,18 @@ QStringList statusTopics(const Settings& s)
     return topics;
 }
 
-// A payload as a log shows it: one line, control characters escaped, cut.
+// A payload as a log shows it: one line of printable ASCII, every other byte
+// escaped (C0 and C1 controls would reach the terminal), cut.
 QString quoted(const QByteArray& payload)
 {
     constexpr int Shown = 64;
     QString text;
     for (const char c : payload.left(Shown)) {
         const auto u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u == 0x7F || u == '"' || u == '\\')
+        if (u < 0x20 || u >= 0x7F || u == '"' || u == '\\')
             text += QStringLiteral("\\x%1").arg(u, 2, 16, QChar(u'0'));
         else
-            text += QChar::fromLatin1(c); // bytes as Latin-1: nothing is decoded
+            text += QLatin1Char(c);
     }
     return u'"' + text + (payload.size() > Shown ? QStringLiteral("\"...") : QStringLiteral("\""));
 }

@@ -477,6 +477,9 @@ void tst_Mqtt::commands_data()
     // A payload cannot forge a line of the log.
     row("a newline in the payload", "test/pc/channel/3/set", "ON\nconnected to x", {},
         "ignored \"ON\\x0aconnected to x\"");
+    // Nor can it send the terminal a control sequence (ESC, or C1's CSI in UTF-8).
+    row("escape sequences", "test/pc/channel/3/set", "\x1b[2J\xc2\x9b", {},
+        "ignored \"\\x1b[2J\\xc2\\x9b\"");
     row("retained ON", "test/pc/channel/3/set", "ON", {}, "ignored the retained \"ON\"", true);
     row("retained TOGGLE", "test/pc/channel/3/set", "TOGGLE", {}, "ignored the retained", true);
 }
