@@ -38,6 +38,8 @@ bool handedOver(QDBusConnection& bus, const remote::Request& request, int& statu
             options << QStringLiteral("--resume-board");
         if (request.catchUp)
             options << QStringLiteral("--catch-up");
+        if (!request.board.isEmpty())
+            options << QStringLiteral("--board");
         if (!options.isEmpty()) {
             cli::say(QStringLiteral("a panel already runs in this session and was raised; %1 "
                                     "takes effect only when a panel starts: close that panel and "
@@ -119,6 +121,9 @@ int main(int argc, char* argv[])
     if (int status = 0; handedOver(bus, request, status))
         return status;
 
+    // Before the port library is loaded: it reads its board at the first call.
+    if (!request.board.isEmpty())
+        qputenv("FENWIX_LPT1", request.board.toLocal8Bit());
     channels::PortOutput port;
     port.setFailureHandler([](const QString& report) {
         QMessageBox::critical(nullptr, QStringLiteral("pc-automation"), report);

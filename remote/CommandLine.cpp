@@ -74,11 +74,19 @@ Request parseCommandLine(const QStringList& arguments)
         QStringLiteral("catch-up"),
         QStringLiteral("With --keep-schedule: at start, set each channel as its most recent "
                        "schedule entry (today's or yesterday's) left it, writing the port once."));
+    const QCommandLineOption board(
+        QStringLiteral("board"),
+        QStringLiteral("Start the panel on board SPEC: virtual, hid (the first USB relay board), "
+                       "hid:SERIAL (the USB relay board with that serial), a hidraw node such as "
+                       "/dev/hidraw0, or a parallel port such as /dev/parport0. The same values "
+                       "as FENWIX_LPT1, which it sets for the port library."),
+        QStringLiteral("SPEC"));
     parser.addOption(allOff);
     parser.addOption(state);
     parser.addOption(keep);
     parser.addOption(resume);
     parser.addOption(catchUp);
+    parser.addOption(board);
 
     // --keep-schedule takes its file only after '=', so the plain option
     // stays a flag.
@@ -108,6 +116,10 @@ Request parseCommandLine(const QStringList& arguments)
     request.keepSchedule = parser.isSet(keep);
     request.resumeBoard = parser.isSet(resume);
     request.catchUp = parser.isSet(catchUp);
+    request.board = parser.value(board);
+    if (parser.isSet(board) && request.board.trimmed().isEmpty())
+        return usage(QStringLiteral("--board names no board (virtual, hid, hid:SERIAL or a "
+                                    "device such as /dev/parport0)"));
     if (request.keepSchedule && request.scheduleFile.isEmpty())
         request.scheduleFile = ScheduleStore::defaultPath();
 
@@ -127,7 +139,7 @@ Request parseCommandLine(const QStringList& arguments)
                                         "schedule into force"));
         return request;
     }
-    for (const QCommandLineOption* start : {&keep, &resume, &catchUp})
+    for (const QCommandLineOption* start : {&keep, &resume, &catchUp, &board})
         if (parser.isSet(start->names().constFirst()))
             return usage(QStringLiteral("--%1 starts a panel; it takes no command")
                              .arg(start->names().constFirst()));

@@ -19,6 +19,7 @@ struct Request {
     bool resumeBoard = false; // start from the byte read back from the board
     bool catchUp = false;     // bring the kept schedule into force at start
     QString scheduleFile;     // empty: the default place
+    QString board;            // FENWIX_LPT1 for the port library; empty: as set
 };
 
 // arguments: the program's name, then its arguments.

@@ -37,45 +37,86 @@ void BoardWriter::forgetParentThreads()
     new (&m_wake) std::condition_variable;
     new (&m_done) std::condition_variable;
     (void)m_thread.release();
-    m_dirty = m_writing = m_urgent = m_stop = false;
+    m_dirty = m_statePending = m_writing = m_urgent = m_stop = false;
     m_traceUsed = 0;
     m_statusChanges.clear();
     m_pendingStatus.clear();
 }
 
+bool BoardWriter::addState(int value, const std::string& status)
+{
+    if (m_pendingStatus != status) {
+        // A status change is never coalesced away: the state before it is
+        // written first.
+        if (m_statePending)
+            m_statusChanges.emplace_back(m_pendingValue, m_pendingStatus);
+        m_pendingStatus = status;
+    }
+    m_pendingValue = value;
+    m_statePending = true;
+    if (m_dirty)
+        return false;
+    m_dirty = true;
+    return true; // once per gathering, not once per call
+}
+
+bool BoardWriter::addTrace(std::unique_lock<std::mutex>& lock, const char* line,
+                           std::size_t lineSize)
+{
+    if (lineSize == 0)
+        return false;
+    // A full buffer waits for the writer rather than lose a line.
+    m_done.wait(lock, [&] { return m_traceUsed + lineSize <= m_traceBuffer.size(); });
+    std::memcpy(m_traceBuffer.data() + m_traceUsed, line, lineSize);
+    m_traceUsed += lineSize;
+    if (m_traceUsed > m_traceBuffer.size() / 2 && !m_urgent) {
+        m_urgent = true; // no gathering: write it now
+        m_dirty = true;
+        return true;
+    }
+    return false;
+}
+
+void BoardWriter::wake(bool needed)
+{
+    if (!m_thread)
+        m_thread = std::make_unique<std::thread>(&BoardWriter::loop, this);
+    else if (needed)
+        m_wake.notify_one();
+}
+
 void BoardWriter::queue(int value, const std::string& status, const char* line,
                         std::size_t lineSize)
 {
-    bool wake = false;
+    bool needed = false;
     {
         std::unique_lock lock(m_mutex);
-        if (m_pendingStatus != status) {
-            // A status change is never coalesced away: the state before it is
-            // written first.
-            if (m_dirty)
-                m_statusChanges.emplace_back(m_pendingValue, m_pendingStatus);
-            m_pendingStatus = status;
-        }
-        m_pendingValue = value;
-        if (lineSize > 0) {
-            // A full buffer waits for the writer rather than lose a line.
-            m_done.wait(lock, [&] { return m_traceUsed + lineSize <= m_traceBuffer.size(); });
-            std::memcpy(m_traceBuffer.data() + m_traceUsed, line, lineSize);
-            m_traceUsed += lineSize;
-            if (m_traceUsed > m_traceBuffer.size() / 2 && !m_urgent) {
-                m_urgent = true; // no gathering: write it now
-                wake = true;
-            }
-        }
-        if (!m_dirty) {
-            m_dirty = true;
-            wake = true; // once per gathering, not once per call
-        }
+        needed = addState(value, status);
+        needed = addTrace(lock, line, lineSize) || needed;
     }
-    if (!m_thread)
-        m_thread = std::make_unique<std::thread>(&BoardWriter::loop, this);
-    else if (wake)
-        m_wake.notify_one();
+    wake(needed);
+}
+
+void BoardWriter::trace(const char* line, std::size_t lineSize)
+{
+    bool needed = false;
+    {
+        std::unique_lock lock(m_mutex);
+        needed = addTrace(lock, line, lineSize);
+        if (lineSize > 0 && !m_dirty)
+            needed = m_dirty = true;
+    }
+    wake(needed);
+}
+
+void BoardWriter::state(int value, const std::string& status)
+{
+    bool needed = false;
+    {
+        std::lock_guard lock(m_mutex);
+        needed = addState(value, status);
+    }
+    wake(needed);
 }
 
 void BoardWriter::loop()
@@ -89,7 +130,9 @@ void BoardWriter::loop()
         m_wake.wait_for(lock, m_coalesce, [this] { return m_stop || m_urgent; });
         std::vector<std::pair<int, std::string>> states;
         states.swap(m_statusChanges);
-        states.emplace_back(m_pendingValue, m_pendingStatus);
+        if (m_statePending)
+            states.emplace_back(m_pendingValue, m_pendingStatus);
+        m_statePending = false;
         const std::size_t traced = m_traceUsed;
         if (traced > 0) // no buffers at all without a trace
             std::memcpy(m_traceOut.data(), m_traceBuffer.data(), traced);

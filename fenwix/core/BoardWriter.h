@@ -30,6 +30,10 @@ class BoardWriter
 
     // The state after a call, with its trace line (lineSize 0: none).
     void queue(int value, const std::string& status, const char* line, std::size_t lineSize);
+    // The two halves of queue() for a device written on a thread of its own:
+    // the call's trace line from the caller, its state once the device has it.
+    void trace(const char* line, std::size_t lineSize);
+    void state(int value, const std::string& status);
     // Returns once the board file shows the last call.
     void flush();
     // In a child after fork(): the thread stayed behind in the parent. The
@@ -38,6 +42,10 @@ class BoardWriter
 
   private:
     void loop();
+    // With m_mutex held; each returns whether the writer must be woken.
+    bool addState(int value, const std::string& status);
+    bool addTrace(std::unique_lock<std::mutex>& lock, const char* line, std::size_t lineSize);
+    void wake(bool needed);
 
     BoardFile& m_board;
     TraceFile& m_trace;
@@ -46,7 +54,8 @@ class BoardWriter
     std::condition_variable m_wake;        // the writer waits for work
     std::condition_variable m_done;        // flush() waits for the writer
     std::unique_ptr<std::thread> m_thread; // started at the first call
-    bool m_dirty = false;                  // a state waits to be written
+    bool m_dirty = false;                  // a state or trace lines wait to be written
+    bool m_statePending = false;           // a state waits to be written
     bool m_writing = false;                // the writer is writing one
     bool m_stop = false;
     bool m_urgent = false; // the trace buffer fills: write without gathering

@@ -32,6 +32,7 @@ Config configFromEnvironment(const Getenv& getenv, const std::function<bool(cons
     } else {
         config.virtualBoard = false;
         config.device = lpt;
+        config.hid = isHidSpec(config.device);
     }
     return config;
 }
@@ -71,11 +72,16 @@ Port::Port(Config config, DeviceOps ops, Reporter report)
       m_trace(m_config.tracePath, m_reports),
       m_board(m_config.boardPath, m_config.privateFolder, m_reports, m_config.boardWritten)
 {
-    if (!m_config.virtualBoard) {
+    if (m_config.hid)
+        m_device = std::make_unique<HidDevice>(m_config.device, std::move(ops), m_reports,
+                                               m_config.hidFolders);
+    else if (!m_config.virtualBoard)
         m_device = std::make_unique<PpdevDevice>(m_config.device, std::move(ops), m_reports,
                                                  m_config.sharedClaimWait);
+    if (m_device)
         m_writer = std::make_unique<BoardWriter>(m_board, m_trace, m_config.boardCoalesce);
-    }
+    if (m_config.hid)
+        m_queue = std::make_unique<DeviceQueue>(*m_device, *m_writer);
     registerPort(this);
 }
 
@@ -92,12 +98,16 @@ void Port::forgetParentThreads()
     m_reports.forgetParentThreads();
     if (m_writer)
         m_writer->forgetParentThreads();
+    if (m_queue)
+        m_queue->forgetParentThreads();
     if (m_device)
         m_device->forgetParentThreads();
 }
 
 void Port::flush()
 {
+    if (m_queue)
+        m_queue->flush();
     if (m_writer)
         m_writer->flush();
 }
@@ -128,6 +138,8 @@ void Port::writeVirtualBoard(std::int16_t value)
 int Port::in()
 {
     std::lock_guard lock(m_mutex);
+    if (m_queue)
+        return m_queue->read();
     return m_device ? m_device->read() : m_board.readVirtual();
 }
 
@@ -143,6 +155,10 @@ void Port::out(std::int16_t value)
             m_trace.append(line, static_cast<std::size_t>(lineSize));
         m_status = "virtual";
         writeVirtualBoard(value);
+    } else if (m_queue) {
+        // USB transfers take milliseconds: the library's thread makes them.
+        m_writer->trace(line, static_cast<std::size_t>(lineSize));
+        m_queue->push(value);
     } else {
         // The device write is the call; the trace line (buffered, written
         // within a few milliseconds and at exit) and the board file follow

@@ -5,6 +5,8 @@
 #include "fenwix/core/BoardFile.h"
 #include "fenwix/core/BoardWriter.h"
 #include "fenwix/core/Device.h"
+#include "fenwix/core/DeviceQueue.h"
+#include "fenwix/core/HidDevice.h"
 #include "fenwix/core/PpdevDevice.h"
 #include "fenwix/core/TraceFile.h"
 
@@ -20,7 +22,9 @@ namespace fenwix
 
 struct Config {
     bool virtualBoard = true;
-    std::string device; // the ppdev device when not virtual
+    std::string device; // the ppdev device, or a USB relay board's spec, when not virtual
+    bool hid = false;   // device names a USB relay board
+    HidFolders hidFolders;
     std::string boardPath;
     std::string privateFolder; // created and checked before the board is written
     std::string tracePath;     // empty: no trace
@@ -35,7 +39,8 @@ struct Config {
 };
 
 // FENWIX_LPT1: unset -> /dev/parport0 when it exists, else the virtual board;
-// "virtual" -> the virtual board; anything else -> a ppdev device path.
+// "virtual" -> the virtual board; "hid", "hid:SERIAL" or a hidraw node -> a USB
+// relay board; anything else -> a ppdev device path.
 Config configFromEnvironment(const Getenv& getenv,
                              const std::function<bool(const char*)>& exists = {});
 
@@ -54,7 +59,8 @@ class Port
     // The byte the board holds, 0 to 255, or -1 when it cannot be known.
     int in();
 
-    // The status line of the last call, as written to the board file.
+    // The status line of the last call, as written to the board file (a
+    // device written on the library's thread leaves it in the file only).
     const std::string& status() const { return m_status; }
     bool deviceOpen() const { return m_device && m_device->isOpen(); }
     // Returns once the board file shows the last call.
@@ -75,6 +81,7 @@ class Port
     BoardFile m_board;
     std::unique_ptr<Device> m_device;      // none on the virtual board
     std::unique_ptr<BoardWriter> m_writer; // with a device
+    std::unique_ptr<DeviceQueue> m_queue;  // with a device whose transfers take long
     std::string m_status;
     int m_statusError = -1; // what m_status was built for: 0 ok, else errno; -1 none yet
 };

@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: MIT
 # run-vm-test.sh CACHE LIBRARY VMCHECK: boots a small Linux guest under QEMU
 # (software emulation, no KVM needed) with the kernel's parport, parport_pc,
-# ppdev and lp drivers on an emulated ISA port at 0x378, runs vmcheck there
+# ppdev and lp drivers on an emulated ISA port at 0x378 and its HID stack
+# (hid, hid-generic, hidraw) with uhid for USB relay boards, runs vmcheck there
 # against our libFENWIX.so, and fails on any failed case or a guest that does
 # not finish in time. Everything comes from Debian packages; the kernel
 # package is downloaded once into CACHE.
@@ -46,7 +47,7 @@ add_module() {
     done
     cp "$file" "$root/modules/$name.ko"
 }
-for m in parport parport_pc ppdev lp; do add_module "$m"; done
+for m in parport parport_pc ppdev lp hid hid-generic uhid; do add_module "$m"; done
 # Our program and library with the shared libraries they use.
 cp "$vmcheck" "$root/vmcheck"
 cp "$library" "$root/usr/lib/libFENWIX.so"
@@ -64,7 +65,7 @@ mount -t sysfs sys /sys
 mount -t devtmpfs dev /dev
 mount -t tmpfs tmp /tmp
 chmod 1777 /tmp
-for m in parport parport_pc ppdev; do insmod /modules/$m.ko || echo "CASE insmod $m: FAIL"; done
+for m in parport parport_pc ppdev hid hid-generic uhid; do insmod /modules/$m.ko || echo "CASE insmod $m: FAIL"; done
 echo "VMCHECK START"
 /vmcheck /modules/lp.ko
 echo "VMCHECK EXIT $?"

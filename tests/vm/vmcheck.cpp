@@ -9,6 +9,10 @@
 // register itself is real to the drivers, though: it is read back here
 // through /dev/port and through ppdev's PPRDATA, which is what a board on the
 // connector's pins 2 to 9 would see.
+//
+// USB relay boards are made through uhid: the kernel's own HID core, hid-generic
+// and hidraw see a USB device, and a child of this program answers its
+// feature reports as such a board does, recording each relay state.
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -20,7 +24,9 @@
 #include <fcntl.h>
 #include <fstream>
 #include <grp.h>
+#include <dirent.h>
 #include <linux/ppdev.h>
+#include <linux/uhid.h>
 #include <sstream>
 #include <string>
 #include <sys/ioctl.h>
@@ -151,15 +157,18 @@ int reader()
     return 0;
 }
 
-// Writes each value and checks at once that the data register holds it.
+// Writes each value and checks at once that the data register holds it
+// (on the parallel port).
 int writer(int argc, char** argv)
 {
     const Out out = library();
+    const char* board = std::getenv("FENWIX_LPT1");
+    const bool parport = !board || !std::strstr(board, "hid");
     int bad = 0;
     for (int i = 2; i < argc; ++i) {
         const int value = std::atoi(argv[i]);
         out(static_cast<std::int16_t>(value));
-        const int seen = dataRegister();
+        const int seen = parport ? dataRegister() : -1;
         if (seen >= 0 && seen != (value & 0xFF)) { // -1: /dev/port is root's; the caller checks
             std::printf("value %d: data register holds %d\n", value, seen);
             ++bad;
@@ -208,6 +217,83 @@ int timed(bool bare, int n)
     }
     std::printf("%.3f\n", median(us));
     return 0;
+}
+
+// A USB relay board with relays relays and serial serial, until killed
+// (unplugged). Appends the relay state to /tmp/relays-SERIAL after each
+// command, and "ignored N" for a command to a relay it does not have.
+int relayBoard(int relays, const std::string& serial)
+{
+    const int fd = ::open("/dev/uhid", O_RDWR | O_CLOEXEC);
+    if (fd < 0)
+        return 2;
+    // One 8-byte feature report without a report id, as these boards have.
+    static const unsigned char descriptor[] = {
+        0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x15, 0x00, 0x26, 0xFF,
+        0x00, 0x75, 0x08, 0x95, 0x08, 0x09, 0x00, 0xB2, 0x02, 0x01, 0xC0};
+    uhid_event ev{};
+    ev.type = UHID_CREATE2;
+    std::snprintf(reinterpret_cast<char*>(ev.u.create2.name), sizeof ev.u.create2.name,
+                  "USBRelay%d", relays);
+    std::snprintf(reinterpret_cast<char*>(ev.u.create2.uniq), sizeof ev.u.create2.uniq, "%s",
+                  serial.c_str());
+    std::memcpy(ev.u.create2.rd_data, descriptor, sizeof descriptor);
+    ev.u.create2.rd_size = sizeof descriptor;
+    ev.u.create2.bus = 3; // USB
+    ev.u.create2.vendor = 0x16c0;
+    ev.u.create2.product = 0x05df;
+    if (::write(fd, &ev, sizeof ev) != sizeof ev)
+        return 3;
+    std::ofstream log("/tmp/relays-" + serial, std::ios::app);
+    unsigned state = 0;
+    const unsigned all = (1u << relays) - 1;
+    for (;;) {
+        if (::read(fd, &ev, sizeof ev) <= 0)
+            return 4;
+        uhid_event reply{};
+        if (ev.type == UHID_GET_REPORT) {
+            reply.type = UHID_GET_REPORT_REPLY;
+            reply.u.get_report_reply.id = ev.u.get_report.id;
+            reply.u.get_report_reply.size = 9; // the report number, then 8 bytes
+            std::memcpy(reply.u.get_report_reply.data + 1, serial.data(),
+                        std::min<std::size_t>(serial.size(), 5));
+            reply.u.get_report_reply.data[8] = static_cast<unsigned char>(state);
+        } else if (ev.type == UHID_SET_REPORT) {
+            const unsigned char* d = ev.u.set_report.data;
+            const unsigned relay = d[2];
+            const bool known = relay >= 1 && relay <= static_cast<unsigned>(relays);
+            if (d[1] == 0xFE)
+                state = all;
+            else if (d[1] == 0xFC)
+                state = 0;
+            else if ((d[1] == 0xFF || d[1] == 0xFD) && known)
+                state = d[1] == 0xFF ? state | (1u << (relay - 1)) : state & ~(1u << (relay - 1));
+            else
+                log << "ignored " << relay << "\n";
+            log << state << "\n" << std::flush;
+            reply.type = UHID_SET_REPORT_REPLY;
+            reply.u.set_report_reply.id = ev.u.set_report.id;
+        } else {
+            continue;
+        }
+        if (::write(fd, &reply, sizeof reply) != sizeof reply)
+            return 5;
+    }
+}
+
+// The hidraw node of the fake board with serial (its uniq), empty while
+// there is none.
+std::string hidrawOf(const std::string& serial)
+{
+    std::string node;
+    if (DIR* dir = ::opendir("/sys/class/hidraw")) {
+        while (const dirent* e = ::readdir(dir))
+            if (readFile(std::string("/sys/class/hidraw/") + e->d_name + "/device/uevent")
+                    .find("HID_UNIQ=" + serial + "\n") != std::string::npos)
+                node = std::string("/dev/") + e->d_name;
+        ::closedir(dir);
+    }
+    return node.empty() || ::access(node.c_str(), F_OK) != 0 ? std::string() : node;
 }
 
 // --- the cases -------------------------------------------------------------
@@ -328,6 +414,128 @@ void withPrinterDriver(const char* lpModule)
            show(lp0.err));
 }
 
+// Waits up to 20 s (the emulated guest is slow) for ready.
+template <typename Ready>
+bool waitFor(Ready ready)
+{
+    for (int i = 0; i < 400; ++i) {
+        if (ready())
+            return true;
+        ::usleep(50000);
+    }
+    return ready();
+}
+
+struct Board {
+    pid_t pid;
+    std::string node;
+};
+
+Board plugIn(int relays, const std::string& serial)
+{
+    Board b{run({"relayboard", std::to_string(relays), serial}, {}, nullptr, true).status, {}};
+    waitFor([&] { return !(b.node = hidrawOf(serial)).empty(); });
+    return b;
+}
+
+void unplug(const Board& b, const std::string& serial)
+{
+    ::kill(b.pid, SIGKILL);
+    ::waitpid(b.pid, nullptr, 0);
+    waitFor([&] { return hidrawOf(serial).empty(); });
+}
+
+// The states the fake recorded, one per line.
+std::vector<int> relayLog(const std::string& serial)
+{
+    std::vector<int> states;
+    std::istringstream in(readFile("/tmp/relays-" + serial));
+    for (std::string line; std::getline(in, line);)
+        states.push_back(line.rfind("ignored", 0) == 0 ? -1 : std::atoi(line.c_str()));
+    return states;
+}
+
+void usbRelayBoards()
+{
+    const Run none = run({"writer", "7"}, {"FENWIX_LPT1=hid", "FENWIX_BOARD=/tmp/board-nohid"});
+    report("HID: with no board plugged in, one message naming USB relay boards and an error status",
+           none.err.find("no USB relay board") != std::string::npos &&
+               readFile("/tmp/board-nohid").rfind("7\nhid error: ", 0) == 0,
+           show(none.err + readFile("/tmp/board-nohid")));
+
+    Board eight = plugIn(8, "R8AAA");
+    const Board four = plugIn(4, "R4BBB");
+    report("HID: the fake USBRelay8 and USBRelay4 appear as hidraw nodes",
+           !eight.node.empty() && !four.node.empty(), eight.node + " " + four.node);
+
+    const Run nosuch =
+        run({"writer", "7"}, {"FENWIX_LPT1=hid:NOSUCH", "FENWIX_BOARD=/tmp/board-nosuch"});
+    report("HID: hid:NOSUCH names the serial it did not find",
+           nosuch.err.find("serial NOSUCH") != std::string::npos &&
+               readFile("/tmp/board-nosuch").rfind("7\nhid:NOSUCH error: ", 0) == 0,
+           show(nosuch.err + readFile("/tmp/board-nosuch")));
+
+    const Run values = run({"writer", "1", "5", "255", "0", "170"},
+                           {"FENWIX_LPT1=hid:R8AAA", "FENWIX_BOARD=/tmp/board-r8"});
+    const std::vector<int> seen = relayLog("R8AAA");
+    std::vector<int> wanted{1, 5, 255, 0, 170};
+    std::size_t next = 0;
+    for (const int state : seen)
+        next += next < wanted.size() && state == wanted[next];
+    std::string states;
+    for (const int state : seen)
+        states += std::to_string(state) + " ";
+    report("HID: 1, 5, 255, 0, 170 reach the USBRelay8 relay for relay, in order",
+           values.status == 0 && next == wanted.size() && !seen.empty() && seen.back() == 170 &&
+               std::count(seen.begin(), seen.end(), -1) == 0,
+           states + show(values.err));
+    report("HID: the board file names the board by its serial",
+           readFile("/tmp/board-r8") == "170\nhid:R8AAA ok\n", show(readFile("/tmp/board-r8")));
+    const Run back = run({"reader"}, {"FENWIX_LPT1=hid:R8AAA", "FENWIX_BOARD=/tmp/board-r8b"});
+    report("HID: a fresh process reads the relays back", back.out == "170\n", show(back.out));
+
+    const Run small =
+        run({"writer", "255"}, {"FENWIX_LPT1=" + four.node, "FENWIX_BOARD=/tmp/board-r4"});
+    const std::vector<int> fourSeen = relayLog("R4BBB");
+    report("HID: a USBRelay4 gets only its four relays, and says so once",
+           !fourSeen.empty() && fourSeen.back() == 15 &&
+               std::count(fourSeen.begin(), fourSeen.end(), -1) == 0 &&
+               small.err.find("has 4 relays") != std::string::npos &&
+               readFile("/tmp/board-r4") == "255\nhid:R4BBB ok\n",
+           show(small.err + readFile("/tmp/board-r4")));
+
+    // Unplugged and plugged back while one program drives it (this one).
+    ::setenv("FENWIX_LPT1", "hid:R8AAA", 1);
+    ::setenv("FENWIX_BOARD", "/tmp/board-replug", 1);
+    const Out out = library();
+    auto boardSays = [](const std::string& start) {
+        return waitFor([&] { return readFile("/tmp/board-replug").rfind(start, 0) == 0; });
+    };
+    out(3);
+    const bool first = boardSays("3\nhid:R8AAA ok\n");
+    unplug(eight, "R8AAA");
+    out(4);
+    const bool unplugged = boardSays("4\nhid:R8AAA error: ");
+    eight = plugIn(8, "R8AAA");
+    out(6);
+    const bool again = boardSays("6\nhid:R8AAA ok\n") && relayLog("R8AAA").back() == 6;
+    report("HID: unplugged gives an error status, plugged back it works again",
+           first && unplugged && again, show(readFile("/tmp/board-replug")));
+
+    ::chmod(four.node.c_str(), 0600);
+    const User outsider{1001, 1001, {}};
+    const Run refused = run({"writer", "1"}, {"FENWIX_LPT1=hid", "FENWIX_BOARD=/tmp/board-perm"},
+                            &outsider);
+    report("HID: a node the user may not open gives the permission message",
+           refused.err.find("Permission denied") != std::string::npos &&
+               refused.err.find("usbrelay.rules") != std::string::npos &&
+               readFile("/tmp/board-perm").find("hid error: Permission denied") !=
+                   std::string::npos,
+           show(refused.err + readFile("/tmp/board-perm")));
+    unplug(eight, "R8AAA");
+    unplug(four, "R4BBB");
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -339,6 +547,8 @@ int main(int argc, char** argv)
         return holder();
     if (mode == "reader")
         return reader();
+    if (mode == "relayboard")
+        return relayBoard(std::atoi(argv[2]), argv[3]);
     if (mode == "timed" || mode == "bare")
         return timed(mode == "bare", argc > 2 ? std::atoi(argv[2]) : 10000);
 
@@ -351,6 +561,7 @@ int main(int argc, char** argv)
     missingAndVirtual();
     speed();
     withPrinterDriver(argc > 1 ? argv[1] : "/modules/lp.ko");
+    usbRelayBoards();
     std::printf("VMCHECK %s\n", failures ? "FAILED" : "PASSED");
     return failures ? 1 : 0;
 }

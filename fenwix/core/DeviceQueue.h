@@ -1,0 +1,59 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "fenwix/core/BoardWriter.h"
+#include "fenwix/core/Device.h"
+
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace fenwix
+{
+
+// For a device whose transfers take milliseconds (USB): the caller only
+// queues the byte; a thread of the library's own writes the queued bytes to
+// the device in call order and hands each state, with the status the device
+// gave it, to the board file's writer.
+class DeviceQueue
+{
+  public:
+    DeviceQueue(Device& device, BoardWriter& writer);
+    // Writes what is still queued before it returns: the last byte of a
+    // program that ends reaches the board.
+    ~DeviceQueue();
+    DeviceQueue(const DeviceQueue&) = delete;
+    DeviceQueue& operator=(const DeviceQueue&) = delete;
+
+    void push(int value); // the call's value; the device gets its low byte
+    // Returns once every queued byte has been written.
+    void flush();
+    // The device's byte, read after the queued writes.
+    int read();
+    // In a child after fork(): the thread stayed behind in the parent.
+    void forgetParentThreads();
+
+  private:
+    void loop();
+
+    // A board slower than its caller keeps at most this many bytes waiting;
+    // beyond it the newest replaces the last waiting one.
+    static constexpr std::size_t MaxWaiting = 64;
+
+    Device& m_device;
+    BoardWriter& m_writer;
+    std::mutex m_mutex;
+    std::mutex m_deviceMutex; // one transfer at a time: writes and read()
+    std::condition_variable m_wake;
+    std::condition_variable m_done;
+    std::deque<int> m_values;
+    bool m_writing = false;
+    bool m_stop = false;
+    std::unique_ptr<std::thread> m_thread; // started at the first byte
+    std::string m_status;                  // the thread's own
+};
+
+} // namespace fenwix
