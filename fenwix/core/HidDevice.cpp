@@ -231,8 +231,7 @@ int HidDevice::write(std::uint8_t byte)
     if ((byte & ~mask) && !m_toldFewer) {
         m_toldFewer = true;
         m_reports.say("FENWIX: " + m_name + " has " + std::to_string(m_relays) +
-                      " relays: channels " + std::to_string(m_relays) +
-                      " to 7 are not switched");
+                      " relays: channels " + std::to_string(m_relays) + " to 7 are not switched");
     }
     const int changed = (m_held ^ target) & mask;
     if (std::popcount(static_cast<unsigned>(changed)) > 1 && (target == mask || target == 0)) {

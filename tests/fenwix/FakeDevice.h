@@ -7,7 +7,10 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <future>
+#include <linux/hidraw.h>
 #include <linux/ppdev.h>
 #include <map>
 #include <mutex>
@@ -97,6 +100,52 @@ struct FakeDevice {
         default:
             return "other";
         }
+    }
+};
+
+// A USB relay board behind hidraw that exists only in the test: answers the
+// name, feature report 0 and the relay commands, recording the commands.
+struct FakeRelayBoard {
+    std::mutex mutex; // the library's own thread writes to it
+    std::vector<std::string> commands;
+    int relays = 8;
+    unsigned state = 0;
+    bool stuck = false;   // takes commands but switches nothing
+    int failCommands = 0; // this many commands fail with ENODEV (unplugged)
+
+    fenwix::DeviceOps ops()
+    {
+        return fenwix::DeviceOps{
+            [](const char*, int) { return 43; },
+            [this](int, unsigned long request, void* arg) {
+                std::lock_guard lock(mutex);
+                auto* bytes = static_cast<unsigned char*>(arg);
+                if (_IOC_NR(request) == _IOC_NR(HIDIOCGRAWNAME(0)))
+                    return std::snprintf(static_cast<char*>(arg), _IOC_SIZE(request), "USBRelay%d",
+                                         relays);
+                if (_IOC_NR(request) == _IOC_NR(HIDIOCGFEATURE(0))) {
+                    std::memcpy(bytes + 1, "R8AAA", 5);
+                    bytes[8] = static_cast<unsigned char>(state);
+                    return 9;
+                }
+                if (_IOC_NR(request) != _IOC_NR(HIDIOCSFEATURE(0)))
+                    return errno = ENOTTY, -1;
+                if (failCommands > 0 && failCommands--)
+                    return errno = ENODEV, -1;
+                const unsigned bit = bytes[2] ? 1u << (bytes[2] - 1) : 0;
+                const std::map<int, std::string> names{
+                    {0xFF, "on "}, {0xFD, "off "}, {0xFE, "all on"}, {0xFC, "all off"}};
+                commands.push_back(names.at(bytes[1]) +
+                                   (bit ? std::to_string(bytes[2]) : std::string()));
+                if (!stuck)
+                    state = bytes[1] == 0xFE   ? (1u << relays) - 1
+                            : bytes[1] == 0xFC ? 0
+                            : bytes[1] == 0xFF ? state | bit
+                                               : state & ~bit;
+                return 9;
+            },
+            [](int) { return 0; },
+        };
     }
 };
 

@@ -48,6 +48,8 @@ class tst_Port : public QObject
     void traceDeletedWhileInUse();
     void traceWholeAndOrderedFromThreads();
     void forkedChildKeepsItsBoard();
+    void usbRelayBoard_data();
+    void usbRelayBoard();
 
   private:
     Config ppdevConfig(const char* board) { return fakeport::ppdevConfig(m_tmp, board); }
@@ -60,12 +62,17 @@ void tst_Port::configFromEnvironment_data()
     QTest::addColumn<bool>("parport0Exists");
     QTest::addColumn<bool>("virtualBoard");
     QTest::addColumn<QString>("device");
-    QTest::newRow("unset, no port") << "<unset>" << false << true << "";
-    QTest::newRow("unset, port present") << "<unset>" << true << false << "/dev/parport0";
-    QTest::newRow("empty, port present") << "" << true << false << "/dev/parport0";
-    QTest::newRow("virtual") << "virtual" << true << true << "";
-    QTest::newRow("device path") << "/dev/parport1" << false << false << "/dev/parport1";
-    QTest::newRow("anything else is a path") << "Virtual" << false << false << "Virtual";
+    QTest::addColumn<bool>("hid");
+    QTest::newRow("unset, no port") << "<unset>" << false << true << "" << false;
+    QTest::newRow("unset, port present") << "<unset>" << true << false << "/dev/parport0" << false;
+    QTest::newRow("empty, port present") << "" << true << false << "/dev/parport0" << false;
+    QTest::newRow("virtual") << "virtual" << true << true << "" << false;
+    QTest::newRow("device path") << "/dev/parport1" << false << false << "/dev/parport1" << false;
+    QTest::newRow("anything else is a path") << "Virtual" << false << false << "Virtual" << false;
+    QTest::newRow("first USB relay board") << "hid" << true << false << "hid" << true;
+    QTest::newRow("by serial") << "hid:R8AAA" << true << false << "hid:R8AAA" << true;
+    QTest::newRow("hidraw node") << "/dev/hidraw7" << true << false << "/dev/hidraw7" << true;
+    QTest::newRow("HID is no serial") << "HID" << false << false << "HID" << false;
 }
 
 void tst_Port::configFromEnvironment()
@@ -74,6 +81,7 @@ void tst_Port::configFromEnvironment()
     QFETCH(bool, parport0Exists);
     QFETCH(bool, virtualBoard);
     QFETCH(QString, device);
+    QFETCH(bool, hid);
     const QByteArray value = lpt.toUtf8();
     const Config c = fenwix::configFromEnvironment(
         [&](const char* name) -> const char* {
@@ -88,6 +96,7 @@ void tst_Port::configFromEnvironment()
         });
     QCOMPARE(c.virtualBoard, virtualBoard);
     QCOMPARE(QString::fromStdString(c.device), device);
+    QCOMPARE(c.hid, hid);
     QCOMPARE(c.tracePath, std::string("/tmp/trace"));
 }
 
@@ -250,6 +259,90 @@ void tst_Port::forkedChildKeepsItsBoard()
     port.flush();
     QCOMPARE(readFile(QString::fromStdString(c.boardPath)),
              QStringLiteral("3\n/dev/parport9 ok\n"));
+}
+
+void tst_Port::usbRelayBoard_data()
+{
+    QTest::addColumn<QString>("spec");
+    QTest::addColumn<int>("relays");
+    QTest::addColumn<bool>("stuck");
+    QTest::addColumn<int>("unplugged"); // commands that fail before it is back
+    QTest::addColumn<QList<int>>("values");
+    QTest::addColumn<QStringList>("commands");
+    QTest::addColumn<QString>("board");
+    QTest::addColumn<QString>("said"); // in the one line reported; empty: none
+    QTest::newRow("only the relays that change")
+        << "hid" << 8 << false << 0 << QList<int>{1, 5, 4} << QStringList{"on 1", "on 3", "off 1"}
+        << "4\nhid:R8AAA ok\n"
+        << "";
+    QTest::newRow("all on, all off: one command each")
+        << "hid:R8AAA" << 8 << false << 0 << QList<int>{255, 0} << QStringList{"all on", "all off"}
+        << "0\nhid:R8AAA ok\n"
+        << "";
+    QTest::newRow("four relays: the higher channels are not switched")
+        << "hid" << 4 << false << 0 << QList<int>{0xF2} << QStringList{"on 2"}
+        << "242\nhid:R8AAA ok\n"
+        << "has 4 relays: channels 4 to 7";
+    QTest::newRow("a board that holds something else is an error")
+        << "hid" << 8 << true << 0 << QList<int>{1} << QStringList{"on 1"}
+        << "1\nhid:R8AAA error: Input/output error\n"
+        << "holds 0 after 1 was sent";
+    QTest::newRow("unplugged, then back: error, then ok")
+        << "hid" << 8 << false << 1 << QList<int>{1, 1} << QStringList{"on 1"}
+        << "1\nhid:R8AAA ok\n"
+        << "No such device";
+    QTest::newRow("another serial") << "hid:R4BBB" << 8 << false << 0 << QList<int>{1}
+                                    << QStringList{} << "1\nhid:R4BBB error: No such device\n"
+                                    << "no USB relay board with serial R4BBB";
+}
+
+void tst_Port::usbRelayBoard()
+{
+    QFETCH(QString, spec);
+    QFETCH(int, relays);
+    QFETCH(bool, stuck);
+    QFETCH(int, unplugged);
+    QFETCH(QList<int>, values);
+    QFETCH(QStringList, commands);
+    QFETCH(QString, board);
+    QFETCH(QString, said);
+    // The boards' listing as sysfs shows it: one of ours, one of another kind.
+    const QString classFolder = m_tmp.filePath(QStringLiteral("class"));
+    for (const auto& [node, id] : {std::pair{"hidraw2", "0003:00001234:00005678\nHID_NAME=pad"},
+                                   std::pair{"hidraw10", "0003:000016C0:000005DF\nHID_NAME=x "
+                                                         "USBRelay8"}}) {
+        QVERIFY(QDir().mkpath(classFolder + u'/' + node + QStringLiteral("/device")));
+        std::ofstream(
+            QString(classFolder + u'/' + node + QStringLiteral("/device/uevent")).toStdString())
+            << "HID_ID=" << id << "\n";
+    }
+    FakeRelayBoard fake;
+    fake.relays = relays;
+    fake.stuck = stuck;
+    fake.failCommands = unplugged;
+    Config c;
+    c.virtualBoard = false;
+    c.hid = true;
+    c.device = spec.toStdString();
+    c.hidFolders = {classFolder.toStdString(), "/dev"};
+    c.boardPath = m_tmp.filePath(QStringLiteral("hidboard")).toStdString();
+    Lines lines;
+    {
+        Port port(c, fake.ops(), lines.reporter());
+        for (const int v : values)
+            port.out(static_cast<std::int16_t>(v));
+        port.flush();
+        QCOMPARE(readFile(QString::fromStdString(c.boardPath)), board);
+        QCOMPARE(port.in(), stuck || commands.isEmpty() ? (commands.isEmpty() ? -1 : 0)
+                                                        : values.back() & ((1 << relays) - 1));
+    }
+    QStringList sent;
+    for (const std::string& command : fake.commands)
+        sent << QString::fromStdString(command);
+    QCOMPARE(sent, commands);
+    const QString first =
+        lines.lines.empty() ? QString() : QString::fromStdString(lines.lines.front());
+    QVERIFY2(said.isEmpty() ? lines.lines.empty() : first.contains(said), qPrintable(first));
 }
 
 int main(int argc, char* argv[])

@@ -20,11 +20,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <fstream>
 #include <grp.h>
-#include <dirent.h>
 #include <linux/ppdev.h>
 #include <linux/uhid.h>
 #include <sstream>
@@ -228,9 +228,9 @@ int relayBoard(int relays, const std::string& serial)
     if (fd < 0)
         return 2;
     // One 8-byte feature report without a report id, as these boards have.
-    static const unsigned char descriptor[] = {
-        0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x15, 0x00, 0x26, 0xFF,
-        0x00, 0x75, 0x08, 0x95, 0x08, 0x09, 0x00, 0xB2, 0x02, 0x01, 0xC0};
+    static const unsigned char descriptor[] = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x15,
+                                               0x00, 0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x08,
+                                               0x09, 0x00, 0xB2, 0x02, 0x01, 0xC0};
     uhid_event ev{};
     ev.type = UHID_CREATE2;
     std::snprintf(reinterpret_cast<char*>(ev.u.create2.name), sizeof ev.u.create2.name,
@@ -415,8 +415,7 @@ void withPrinterDriver(const char* lpModule)
 }
 
 // Waits up to 20 s (the emulated guest is slow) for ready.
-template <typename Ready>
-bool waitFor(Ready ready)
+template <typename Ready> bool waitFor(Ready ready)
 {
     for (int i = 0; i < 400; ++i) {
         if (ready())
@@ -524,8 +523,8 @@ void usbRelayBoards()
 
     ::chmod(four.node.c_str(), 0600);
     const User outsider{1001, 1001, {}};
-    const Run refused = run({"writer", "1"}, {"FENWIX_LPT1=hid", "FENWIX_BOARD=/tmp/board-perm"},
-                            &outsider);
+    const Run refused =
+        run({"writer", "1"}, {"FENWIX_LPT1=hid", "FENWIX_BOARD=/tmp/board-perm"}, &outsider);
     report("HID: a node the user may not open gives the permission message",
            refused.err.find("Permission denied") != std::string::npos &&
                refused.err.find("usbrelay.rules") != std::string::npos &&
