@@ -211,13 +211,15 @@ int HidDevice::open()
     m_name = m_spec;
     if (refusedError)
         return fail(refused, refusedError);
-    if (wanted.empty() || serials.empty())
+    if (wanted.empty())
         return fail(m_spec + ": no USB relay board (USB id 16c0:05df, USBRelay1, 2, 4 or 8) is "
                              "plugged in; plug one in, or set FENWIX_LPT1 to a parallel port "
                              "or to virtual",
                     ENODEV);
-    return fail(m_spec + ": no USB relay board with serial " + wanted +
-                    " is plugged in (found: " + serials + "); set FENWIX_LPT1 to one of those",
+    return fail(m_spec + ": no USB relay board with serial " + wanted + " is plugged in" +
+                    (serials.empty()
+                         ? "; plug it in, or set FENWIX_LPT1 to hid for any board"
+                         : " (found: " + serials + "); set FENWIX_LPT1 to hid: and one of those"),
                 ENODEV);
 }
 

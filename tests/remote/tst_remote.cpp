@@ -370,6 +370,9 @@ void tst_Remote::commandLine_data()
     row("a missing value, in the program's voice", {"--on"}, false, 64,
         "pc-automation: missing value after '--on' (see --help)", {});
     row("--catch-up alone", {"--catch-up"}, false, 64, "needs --keep-schedule", {});
+    row("--board with a command", {"--board=hid", "--on", "1"}, true, 64, "starts a panel", {});
+    row("--board= without a board", {"--board="}, false, 64, "names no board", {});
+    row("--board while a panel runs", {"--board=hid"}, true, 1, "--board takes effect", {});
     row("--keep-schedule while a panel runs", {"--keep-schedule"}, true, 1, "already runs", {});
     row("--help", {"--help"}, false, 0, "--resume-board", {});
     row("--version", {"--version"}, false, 0, "pc-automation 1.", {});
