@@ -15,6 +15,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <linux/hidraw.h>
 #include <linux/ppdev.h>
 #include <memory>
 #include <mosquitto.h>
@@ -34,6 +35,7 @@
 #include <sstream>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -369,6 +371,48 @@ void benchPpdevCall(const QString& folder, int calls)
         ::unlink(config.boardPath.c_str());
     }
     ::unlink(trace.c_str());
+
+    // A USB relay board: each transfer takes a millisecond, on the library's
+    // own thread; the caller only queues the byte.
+    auto relays = std::make_shared<std::atomic<unsigned>>(0);
+    fenwix::DeviceOps usbStandIn{
+        [](const char*, int flags) { return ::open("/dev/null", flags); },
+        [relays](int, unsigned long request, void* arg) {
+            auto* bytes = static_cast<unsigned char*>(arg);
+            if (_IOC_NR(request) == _IOC_NR(HIDIOCGRAWNAME(0)))
+                return std::snprintf(static_cast<char*>(arg), _IOC_SIZE(request), "USBRelay8");
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            if (_IOC_NR(request) == _IOC_NR(HIDIOCGFEATURE(0))) {
+                bytes[8] = static_cast<unsigned char>(relays->load());
+                return 9;
+            }
+            const unsigned bit = bytes[2] ? 1u << (bytes[2] - 1) : 0;
+            *relays = bytes[1] == 0xFE   ? 0xFFu
+                      : bytes[1] == 0xFC ? 0u
+                      : bytes[1] == 0xFF ? relays->load() | bit
+                                         : relays->load() & ~bit;
+            return 9;
+        },
+        [](int fd) { return ::close(fd); },
+    };
+    {
+        fenwix::Config config;
+        config.virtualBoard = false;
+        config.hid = true;
+        config.device = "/dev/hidraw-bench";
+        config.boardPath = QDir(folder).filePath(QStringLiteral("bench-hid-board")).toStdString();
+        fenwix::Port port(config, usbStandIn, fenwix::Reporter{});
+        auto call = [&port](int i) { port.out(static_cast<std::int16_t>(i & 0xFF)); };
+        call(0);
+        port.flush(); // opened
+        const CallFigures f = timeCalls(calls, call);
+        table.push_back({"USB relay board call, stand-in (1 ms a transfer)",
+                         fmt("median %.2f us, p99 %.2f us", f.median, f.p99) +
+                             fmt(", %.0f over 1 ms", double(f.overOneMs)),
+                         fmt("bare ioctl median %.2f us, p99 %.2f us", floor.median, floor.p99),
+                         "median <= floor + 5 us, none over 1 ms"});
+        ::unlink(config.boardPath.c_str());
+    }
     ::close(nullFd);
 }
 
