@@ -147,7 +147,9 @@ Bridge::Identity Bridge::identity(const QByteArray& machineId, const QString& bo
 
 void Bridge::becomeKnown(const QString& board)
 {
-    QFile file(QStringLiteral("/etc/machine-id"));
+    // In a container the host's machine id may be mounted elsewhere.
+    const QString idFile = qEnvironmentVariable("PC_AUTOMATION_MACHINE_ID_FILE");
+    QFile file(idFile.isEmpty() ? QStringLiteral("/etc/machine-id") : idFile);
     const QByteArray machine =
         file.open(QIODevice::ReadOnly) ? file.readAll().trimmed() : QByteArray();
     const Identity id = identity(machine, board, QSysInfo::machineHostName(), m_settings.nodeId);

@@ -11,6 +11,7 @@
 #include "remote/PanelContract.h"
 #include "tests/shared/Files.h"
 
+#include <array>
 #include <mosquitto.h>
 #include <mutex>
 #include <QDBusConnection>
@@ -20,6 +21,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -37,8 +39,12 @@ struct Peer {
     QMap<QString, QByteArray> last; // topic -> latest payload
     QStringList seen;               // "topic payload", in order
 
-    explicit Peer(int port)
+    QList<QByteArray> topics{"test/#", "ha/#"};
+
+    explicit Peer(int port, const QList<QByteArray>& subscribe = {})
     {
+        if (!subscribe.isEmpty())
+            topics = subscribe;
         client = mosquitto_new(nullptr, true, this);
         mosquitto_message_callback_set(
             client, [](mosquitto*, void* self, const mosquitto_message* m) {
@@ -49,9 +55,9 @@ struct Peer {
                 peer->last[topic] = payload;
                 peer->seen << topic + u' ' + QString::fromUtf8(payload);
             });
-        mosquitto_connect_callback_set(client, [](mosquitto* c, void*, int) {
-            mosquitto_subscribe(c, nullptr, "test/#", 1);
-            mosquitto_subscribe(c, nullptr, "ha/#", 1);
+        mosquitto_connect_callback_set(client, [](mosquitto* c, void* self, int) {
+            for (const QByteArray& topic : static_cast<Peer*>(self)->topics)
+                mosquitto_subscribe(c, nullptr, topic.constData(), 1);
         });
         mosquitto_reconnect_delay_set(client, 1, 2, false);
         mosquitto_connect_async(client, "127.0.0.1", port, 10);
@@ -84,22 +90,21 @@ struct Peer {
 };
 
 // The panel as the program runs it, without its window: the model, with its
-// bus name and object.
+// bus name and object (on the session bus, or on another machine's).
 struct LocalPanel {
     std::vector<int> writes;
     automation::PanelModel model{[this](std::int16_t v) { writes.push_back(v); }};
     remote::PanelBus bus{model};
+    QDBusConnection connection = QDBusConnection::sessionBus();
 
     bool up()
     {
-        auto c = QDBusConnection::sessionBus();
-        return c.registerService(remote::serviceName()) && bus.exportOn(c);
+        return connection.registerService(remote::serviceName()) && bus.exportOn(connection);
     }
     void down()
     {
-        auto c = QDBusConnection::sessionBus();
-        c.unregisterObject(remote::objectPath());
-        c.unregisterService(remote::serviceName());
+        connection.unregisterObject(remote::objectPath());
+        connection.unregisterService(remote::serviceName());
     }
     ~LocalPanel() { down(); }
 };
@@ -143,6 +148,7 @@ class tst_Mqtt : public QObject
     void brokerRestarted();
     void bridgeStartsBeforeBroker();
     void twoBridgesOneClientId();
+    void twoMachinesOneHostName();
     void forgedSignalsIgnored();
     void panelGoesAndComesBack();
     void removeDiscovery();
@@ -619,6 +625,89 @@ void tst_Mqtt::twoBridgesOneClientId()
     QCOMPARE(logs().count(QStringLiteral("connected to")), connections);
     second.kill();
     second.waitForFinished();
+}
+
+void tst_Mqtt::twoMachinesOneHostName()
+{
+    // Two machines called alike, each with a panel on /dev/parport0 on a bus
+    // of its own, and bridges with default settings: only the machine ids
+    // differ.
+    m_bridge.kill();
+    m_bridge.waitForFinished();
+    QProcess otherBus;
+    otherBus.start(QStringLiteral("dbus-daemon"),
+                   {"--session", "--nofork", "--nopidfile", "--print-address=1"});
+    QVERIFY(otherBus.waitForReadyRead(Bound));
+    const QString address = QString::fromUtf8(otherBus.readLine()).trimmed();
+    LocalPanel other;
+    other.connection = QDBusConnection::connectToBus(address, QStringLiteral("other machine"));
+    const auto closeBus = qScopeGuard([&] {
+        QDBusConnection::disconnectFromBus(QStringLiteral("other machine"));
+        otherBus.kill();
+        otherBus.waitForFinished();
+    });
+    QVERIFY(other.up());
+    std::array<LocalPanel*, 2> panels{m_panel.get(), &other};
+    std::array<QProcess, 2> bridges;
+    for (std::size_t i = 0; i < bridges.size(); ++i) {
+        panels[i]->bus.setBoard(QStringLiteral("/dev/parport0"));
+        const QString id = m_dir.filePath(QStringLiteral("machine-id-%1").arg(i));
+        QVERIFY(testfiles::writeFile(id, QByteArray(32, char('a' + i)) + '\n'));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir.filePath(QStringLiteral("none")));
+        env.insert(QStringLiteral("PC_AUTOMATION_MACHINE_ID_FILE"), id);
+        if (i == 1)
+            env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address);
+        bridges[i].setProcessEnvironment(env);
+        bridges[i].start(QStringLiteral(BRIDGE_PROGRAM),
+                         {"--host", "127.0.0.1", "--port", QString::number(m_port)});
+        QVERIFY(bridges[i].waitForStarted());
+    }
+    const auto stop = qScopeGuard([&] {
+        for (QProcess& b : bridges) {
+            b.kill();
+            b.waitForFinished();
+        }
+    });
+    Peer home(m_port, {"homeassistant/#", "pc-automation/#"});
+    QTRY_COMPARE_WITH_TIMEOUT(home.count(QStringLiteral("homeassistant/switch/")), 16, Bound);
+    QSet<QString> ids, commands;
+    QStringList firstOn; // each machine's channel 2 command topic
+    {
+        std::lock_guard lock(home.mutex);
+        for (auto it = home.last.begin(); it != home.last.end(); ++it) {
+            if (!it.key().startsWith(QLatin1String("homeassistant/switch/")))
+                continue;
+            const QJsonObject c = QJsonDocument::fromJson(it.value()).object();
+            ids.insert(c.value("unique_id").toString());
+            commands.insert(c.value("command_topic").toString());
+            if (it.key().endsWith(QLatin1String("/ch2/config")))
+                firstOn << c.value("command_topic").toString();
+        }
+    }
+    QCOMPARE(ids.size(), 16);
+    QCOMPARE(commands.size(), 16);
+    QCOMPARE(firstOn.size(), 2);
+    // A command to one machine's channel moves that machine's board only.
+    QSet<LocalPanel*> moved;
+    for (const QString& topic : firstOn) {
+        for (LocalPanel* p : panels)
+            p->writes.clear();
+        home.send(topic, "ON");
+        QTRY_VERIFY_WITH_TIMEOUT(m_panel->writes.size() + other.writes.size() == 1, Bound);
+        QTest::qWait(300); // and nothing more reaches the other
+        LocalPanel* mover = m_panel->writes.empty() ? &other : m_panel.get();
+        QCOMPARE(m_panel->writes.size() + other.writes.size(), std::size_t(1));
+        QCOMPARE(mover->writes, std::vector<int>{4});
+        moved.insert(mover);
+    }
+    QCOMPARE(moved.size(), 2);
+    QString logs = QString::fromLocal8Bit(m_broker.readAllStandardError());
+    for (QProcess& b : bridges)
+        logs += QString::fromLocal8Bit(b.readAllStandardError());
+    QVERIFY2(!logs.contains(QStringLiteral("already connected")) &&
+                 !logs.contains(QStringLiteral("took over")),
+             qPrintable(logs));
 }
 
 void tst_Mqtt::forgedSignalsIgnored()
