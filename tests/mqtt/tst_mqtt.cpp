@@ -116,6 +116,75 @@ int freePort()
     return probe.serverPort();
 }
 
+// What Home Assistant's MQTT discovery takes for each platform we publish:
+// the keys it knows (others it drops silently) and those it requires.
+struct HomeAssistantPlatform {
+    const char* component;
+    QStringList required;
+    QStringList known;
+};
+const QStringList CommonKeys{"name",
+                             "unique_id",
+                             "availability_topic",
+                             "payload_available",
+                             "payload_not_available",
+                             "qos",
+                             "device",
+                             "origin",
+                             "command_topic",
+                             "state_topic"};
+const HomeAssistantPlatform HomeAssistantPlatforms[] = {
+    {"switch", {"command_topic"}, {"payload_on", "payload_off", "state_on", "state_off"}},
+    {"button", {"command_topic"}, {"payload_press"}},
+    {"text", {"command_topic"}, {"min", "max", "mode"}},
+};
+
+// Empty when Home Assistant takes config for component, else why not.
+QString homeAssistantRefuses(const QString& component, const QJsonObject& config)
+{
+    const HomeAssistantPlatform* platform = nullptr;
+    for (const HomeAssistantPlatform& p : HomeAssistantPlatforms)
+        if (component == QLatin1String(p.component))
+            platform = &p;
+    if (!platform)
+        return QStringLiteral("no such platform");
+    for (const QString& key : platform->required)
+        if (!config.contains(key))
+            return key + QStringLiteral(" missing");
+    for (auto it = config.begin(); it != config.end(); ++it) {
+        const QString& key = it.key();
+        if (!CommonKeys.contains(key) && !platform->known.contains(key))
+            return key + QStringLiteral(" unknown");
+        if (key.endsWith(QLatin1String("_topic"))) {
+            const QString topic = it.value().toString();
+            if (topic.isEmpty() || topic.contains(u'+') || topic.contains(u'#') ||
+                topic.contains(QChar(0)) || topic.toUtf8().size() > 65535)
+                return key + QStringLiteral(" is no topic to publish and subscribe to");
+        } else if (key == QLatin1String("qos") || key == QLatin1String("min") ||
+                   key == QLatin1String("max")) {
+            if (!it.value().isDouble())
+                return key + QStringLiteral(" is no number");
+        } else if (key != QLatin1String("device") && key != QLatin1String("origin") &&
+                   !it.value().isString()) {
+            return key + QStringLiteral(" is no string");
+        }
+    }
+    if (config.value("qos").toInt(-1) < 0 || config.value("qos").toInt() > 2)
+        return QStringLiteral("qos out of range");
+    if (component == QLatin1String("text") &&
+        !(config.value("min").toInt() >= 0 &&
+          config.value("min").toInt() < config.value("max").toInt() &&
+          config.value("max").toInt() <= 255 &&
+          QStringList{"text", "password"}.contains(config.value("mode").toString())))
+        return QStringLiteral("text limits or mode");
+    const QJsonArray ids = config.value("device").toObject().value("identifiers").toArray();
+    if (ids.isEmpty() || !ids.at(0).isString())
+        return QStringLiteral("device without identifiers");
+    if (config.value("origin").toObject().value("name").toString().isEmpty())
+        return QStringLiteral("origin without a name");
+    return {};
+}
+
 QString appliance(int channel)
 {
     const auto name = channels::ChannelTable[std::size_t(channel)].initialCaption;
@@ -238,10 +307,22 @@ void tst_Mqtt::discovery()
     QSet<QString> ids;
     QString device;
     std::lock_guard lock(m_peer->mutex);
+    const QRegularExpression discoveryTopic(
+        QStringLiteral("^ha/(\\w+)/[a-zA-Z0-9_-]+/[a-zA-Z0-9_-]+/config$"));
     for (auto it = m_peer->last.begin(); it != m_peer->last.end(); ++it) {
+        // Every retained state is one Home Assistant takes (None: unknown).
+        if (it.key().endsWith(QLatin1String("/state")))
+            QVERIFY2(QList<QByteArray>({"ON", "OFF", "None"}).contains(it.value()),
+                     qPrintable(it.key()));
+        if (it.key().endsWith(QLatin1String("-time")))
+            QVERIFY(QString::fromUtf8(it.value()).size() <= 255);
         if (!it.key().endsWith(QLatin1String("/config")) || it.value().isEmpty())
             continue;
         const QJsonObject all = QJsonDocument::fromJson(it.value()).object();
+        const auto topic = discoveryTopic.match(it.key());
+        QVERIFY2(topic.hasMatch(), qPrintable(it.key()));
+        const QString refused = homeAssistantRefuses(topic.captured(1), all);
+        QVERIFY2(refused.isEmpty(), qPrintable(it.key() + u' ' + refused));
         const QString unique = all.value("unique_id").toString();
         QVERIFY2(!unique.isEmpty() && !ids.contains(unique), qPrintable(it.key()));
         ids.insert(unique);
