@@ -19,13 +19,14 @@ const QColor LampOutline(96, 48, 0);
 constexpr int LampHeight = 3;
 constexpr int LampMargin = 4;
 
-// What assistive technology sees: a push button that is checkable and
-// checked while lit. Pressing it is a click, as for any button.
+// What assistive technology sees: a toggle, checked while lit, whether on or
+// off. Over AT-SPI a push button says nothing while unchecked, so it is a
+// check box there. Pressing it is a click, as for any button.
 class AccessibleChannelButton : public QAccessibleWidget
 {
   public:
     explicit AccessibleChannelButton(ChannelButton* button)
-        : QAccessibleWidget(button, QAccessible::Button)
+        : QAccessibleWidget(button, QAccessible::CheckBox)
     {
         addControllingSignal(QLatin1String("clicked(bool)"));
     }

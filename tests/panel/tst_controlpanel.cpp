@@ -297,9 +297,10 @@ void tst_ControlPanel::channelLook()
     const QColor lamp = image.pixelColor(button->lampRect().center());
     const bool amber = lamp.red() > 200 && lamp.green() > 150 && lamp.blue() < 150;
     QVERIFY2(amber == lit, qPrintable(lamp.name()));
-    // Assistive technology hears the same state.
+    // Assistive technology hears the same state, as a toggle when off too.
     QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(button);
     QVERIFY(accessible);
+    QCOMPARE(accessible->role(), QAccessible::CheckBox);
     QVERIFY(accessible->state().checkable);
     QCOMPARE(bool(accessible->state().checked), lit);
 }
