@@ -5,6 +5,7 @@
 #include <bit>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
@@ -179,7 +180,8 @@ int HidDevice::openNode(const std::string& node, std::string& problem)
                   "; trying again at the next write";
         return err;
     }
-    m_name = "hid:" + serial;
+    // A board without a serial is named by its node.
+    m_name = serial.empty() ? node : "hid:" + serial;
     return 0;
 }
 
@@ -205,7 +207,8 @@ int HidDevice::open()
         }
         if (wanted.empty() || m_name == m_spec)
             return 0;
-        serials += (serials.empty() ? "" : ", ") + m_name.substr(4);
+        serials += (serials.empty() ? "" : ", ") +
+                   (m_name.rfind("hid:", 0) == 0 ? m_name.substr(4) : "none at " + m_name);
         close();
     }
     m_name = m_spec;
