@@ -76,11 +76,11 @@ Request parseCommandLine(const QStringList& arguments)
                        "schedule entry (today's or yesterday's) left it, writing the port once."));
     const QCommandLineOption board(
         QStringLiteral("board"),
-        QStringLiteral("Start the panel on board SPEC: virtual, hid (the first USB relay board), "
+        QStringLiteral("Start the panel on board BOARD: virtual, hid (the first USB relay board), "
                        "hid:SERIAL (the USB relay board with that serial), a hidraw node such as "
                        "/dev/hidraw0, or a parallel port such as /dev/parport0. The same values "
                        "as FENWIX_LPT1, which it sets for the port library."),
-        QStringLiteral("SPEC"));
+        QStringLiteral("BOARD"));
     parser.addOption(allOff);
     parser.addOption(state);
     parser.addOption(keep);

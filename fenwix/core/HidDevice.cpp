@@ -86,19 +86,19 @@ std::string serialOf(const unsigned char* data)
 
 } // namespace
 
-bool isHidSpec(const std::string& spec)
+bool namesUsbRelayBoard(const std::string& choice)
 {
-    if (spec == "hid" || spec.rfind("hid:", 0) == 0)
+    if (choice == "hid" || choice.rfind("hid:", 0) == 0)
         return true;
     char resolved[PATH_MAX];
-    const std::string path = ::realpath(spec.c_str(), resolved) ? resolved : spec;
+    const std::string path = ::realpath(choice.c_str(), resolved) ? resolved : choice;
     const std::size_t slash = path.rfind('/');
     return path.compare(slash == std::string::npos ? 0 : slash + 1, 6, "hidraw") == 0;
 }
 
-HidDevice::HidDevice(std::string spec, DeviceOps ops, Reports& reports, HidFolders folders)
-    : m_spec(std::move(spec)), m_ops(std::move(ops)), m_reports(reports),
-      m_folders(std::move(folders)), m_name(m_spec)
+HidDevice::HidDevice(std::string choice, DeviceOps ops, Reports& reports, HidFolders folders)
+    : m_choice(std::move(choice)), m_ops(std::move(ops)), m_reports(reports),
+      m_folders(std::move(folders)), m_name(m_choice)
 {
 }
 
@@ -188,38 +188,38 @@ int HidDevice::openNode(const std::string& node, std::string& problem)
 int HidDevice::open()
 {
     std::string problem;
-    if (!(m_spec == "hid" || m_spec.rfind("hid:", 0) == 0)) {
-        const int err = openNode(m_spec, problem);
+    if (!(m_choice == "hid" || m_choice.rfind("hid:", 0) == 0)) {
+        const int err = openNode(m_choice, problem);
         return err ? fail(problem, err) : 0;
     }
     // The first board, or the one with the serial; a node the user may not
     // open is what to tell when no board is found.
-    const std::string wanted = m_spec == "hid" ? "" : m_spec.substr(4);
+    const std::string wanted = m_choice == "hid" ? "" : m_choice.substr(4);
     std::string refused, serials;
     int refusedError = 0;
     for (const std::string& entry : boardNodes(m_folders.classFolder)) {
         if (const int err = openNode(m_folders.devFolder + "/" + entry, problem)) {
             if (!refusedError) {
-                refused = m_spec + ": " + problem;
+                refused = m_choice + ": " + problem;
                 refusedError = err;
             }
             continue;
         }
-        if (wanted.empty() || m_name == m_spec)
+        if (wanted.empty() || m_name == m_choice)
             return 0;
         serials += (serials.empty() ? "" : ", ") +
                    (m_name.rfind("hid:", 0) == 0 ? m_name.substr(4) : "none at " + m_name);
         close();
     }
-    m_name = m_spec;
+    m_name = m_choice;
     if (refusedError)
         return fail(refused, refusedError);
     if (wanted.empty())
-        return fail(m_spec + ": no USB relay board (USB id 16c0:05df, USBRelay1, 2, 4 or 8) is "
-                             "plugged in; plug one in, or set FENWIX_LPT1 to a parallel port "
-                             "or to virtual",
+        return fail(m_choice + ": no USB relay board (USB id 16c0:05df, USBRelay1, 2, 4 or 8) is "
+                               "plugged in; plug one in, or set FENWIX_LPT1 to a parallel port "
+                               "or to virtual",
                     ENODEV);
-    return fail(m_spec + ": no USB relay board with serial " + wanted + " is plugged in" +
+    return fail(m_choice + ": no USB relay board with serial " + wanted + " is plugged in" +
                     (serials.empty()
                          ? "; plug it in, or set FENWIX_LPT1 to hid for any board"
                          : " (found: " + serials + "); set FENWIX_LPT1 to hid: and one of those"),

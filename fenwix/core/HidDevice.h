@@ -18,13 +18,13 @@ struct HidFolders {
 };
 
 // A USB HID relay board (USB id 16c0:05df, product USBRelay1/2/4/8) through
-// the kernel's hidraw interface. spec: "hid" (the first such board), "hid:SERIAL"
+// the kernel's hidraw interface. choice: "hid" (the first such board), "hid:SERIAL"
 // (the board with that serial) or a hidraw node. Channel i is relay i+1.
 // Transfers take milliseconds: the port calls this from its own thread.
 class HidDevice final : public Device
 {
   public:
-    HidDevice(std::string spec, DeviceOps ops, Reports& reports, HidFolders folders = {});
+    HidDevice(std::string choice, DeviceOps ops, Reports& reports, HidFolders folders = {});
     ~HidDevice() override;
     HidDevice(const HidDevice&) = delete;
     HidDevice& operator=(const HidDevice&) = delete;
@@ -35,7 +35,7 @@ class HidDevice final : public Device
     // The relays as the board reports them.
     int read() override;
     bool isOpen() const override { return m_fd >= 0; }
-    // "hid:SERIAL" once a board has answered, the spec before.
+    // "hid:SERIAL" once a board has answered, the choice before.
     const std::string& name() const override { return m_name; }
 
   private:
@@ -47,7 +47,7 @@ class HidDevice final : public Device
     int fail(const std::string& line, int err);
     void close();
 
-    std::string m_spec;
+    std::string m_choice;
     DeviceOps m_ops;
     Reports& m_reports;
     HidFolders m_folders;
@@ -62,6 +62,6 @@ class HidDevice final : public Device
 
 // Whether FENWIX_LPT1's value names a USB HID relay board rather than a
 // parallel port: "hid", "hid:SERIAL", or a hidraw node (also through a link).
-bool isHidSpec(const std::string& spec);
+bool namesUsbRelayBoard(const std::string& choice);
 
 } // namespace fenwix

@@ -32,7 +32,7 @@ Config configFromEnvironment(const Getenv& getenv, const std::function<bool(cons
     } else {
         config.virtualBoard = false;
         config.device = lpt;
-        config.hid = isHidSpec(config.device);
+        config.hid = namesUsbRelayBoard(config.device);
     }
     return config;
 }

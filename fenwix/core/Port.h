@@ -22,7 +22,7 @@ namespace fenwix
 
 struct Config {
     bool virtualBoard = true;
-    std::string device; // the ppdev device, or a USB relay board's spec, when not virtual
+    std::string device; // the ppdev device, or a USB relay board's name, when not virtual
     bool hid = false;   // device names a USB relay board
     HidFolders hidFolders;
     std::string boardPath;

@@ -263,7 +263,7 @@ void tst_Port::forkedChildKeepsItsBoard()
 
 void tst_Port::usbRelayBoard_data()
 {
-    QTest::addColumn<QString>("spec");
+    QTest::addColumn<QString>("choice");
     QTest::addColumn<int>("relays");
     QTest::addColumn<bool>("stuck");
     QTest::addColumn<int>("unplugged"); // commands that fail before it is back
@@ -298,7 +298,7 @@ void tst_Port::usbRelayBoard_data()
 
 void tst_Port::usbRelayBoard()
 {
-    QFETCH(QString, spec);
+    QFETCH(QString, choice);
     QFETCH(int, relays);
     QFETCH(bool, stuck);
     QFETCH(int, unplugged);
@@ -323,7 +323,7 @@ void tst_Port::usbRelayBoard()
     Config c;
     c.virtualBoard = false;
     c.hid = true;
-    c.device = spec.toStdString();
+    c.device = choice.toStdString();
     c.hidFolders = {classFolder.toStdString(), "/dev"};
     c.boardPath = m_tmp.filePath(QStringLiteral("hidboard")).toStdString();
     Lines lines;
