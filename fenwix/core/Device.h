@@ -2,10 +2,20 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace fenwix
 {
+
+// The few system calls the devices make, so tests can stand in for a real
+// parallel port or USB board.
+struct DeviceOps {
+    std::function<int(const char* path, int flags)> open;
+    std::function<int(int fd, unsigned long request, void* arg)> ioctl;
+    std::function<int(int fd)> close;
+};
+DeviceOps systemDeviceOps();
 
 // A board that the library drives. Each kind (today the parallel port through
 // ppdev) is one implementation; the port, the board file and the trace do

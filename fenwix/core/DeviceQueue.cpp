@@ -4,6 +4,7 @@
 #include "fenwix/core/Advice.h"
 
 #include <new>
+#include <string>
 
 namespace fenwix
 {
@@ -61,12 +62,13 @@ void DeviceQueue::loop()
         m_values.pop_front();
         m_writing = true;
         lock.unlock();
+        std::string status;
         {
             std::lock_guard device(m_deviceMutex);
             const int err = m_device.write(static_cast<std::uint8_t>(value & 0xFF));
-            m_status = m_device.name() + (err ? " error: " + errorText(err) : std::string(" ok"));
+            status = m_device.name() + (err ? " error: " + errorText(err) : std::string(" ok"));
         }
-        m_writer.state(value, m_status);
+        m_writer.state(value, status);
         lock.lock();
         m_writing = false;
         m_done.notify_all();

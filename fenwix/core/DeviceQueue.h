@@ -8,7 +8,6 @@
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <string>
 #include <thread>
 
 namespace fenwix
@@ -53,7 +52,6 @@ class DeviceQueue
     bool m_writing = false;
     bool m_stop = false;
     std::unique_ptr<std::thread> m_thread; // started at the first byte
-    std::string m_status;                  // the thread's own
 };
 
 } // namespace fenwix

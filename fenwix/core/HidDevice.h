@@ -3,7 +3,6 @@
 
 #include "fenwix/core/Advice.h"
 #include "fenwix/core/Device.h"
-#include "fenwix/core/PpdevDevice.h"
 
 #include <cstdint>
 #include <string>

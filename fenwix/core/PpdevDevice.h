@@ -5,7 +5,6 @@
 #include "fenwix/core/Device.h"
 
 #include <chrono>
-#include <functional>
 #include <future>
 #include <optional>
 #include <string>
@@ -13,15 +12,6 @@
 
 namespace fenwix
 {
-
-// The few system calls the ppdev backend makes, so tests can stand in for a
-// real parallel port.
-struct DeviceOps {
-    std::function<int(const char* path, int flags)> open;
-    std::function<int(int fd, unsigned long request, void* arg)> ioctl;
-    std::function<int(int fd)> close;
-};
-DeviceOps systemDeviceOps();
 
 // A parallel port through the kernel's ppdev driver: opened and claimed at the
 // first write, exclusively where the kernel allows it, shared beside the
