@@ -2,7 +2,6 @@
 #include "fenwix/core/BoardWriter.h"
 
 #include <cstring>
-#include <new>
 
 namespace fenwix
 {
@@ -18,26 +17,13 @@ BoardWriter::BoardWriter(BoardFile& board, TraceFile& trace, std::chrono::millis
 
 BoardWriter::~BoardWriter()
 {
-    if (!m_thread)
-        return;
-    {
-        std::lock_guard lock(m_mutex);
-        m_stop = true;
-    }
-    m_wake.notify_one();
-    m_thread->join();
+    m_worker.stop();
 }
 
 void BoardWriter::forgetParentThreads()
 {
-    // Locks held by the parent's other threads at fork() stay held in the
-    // child for ever: make them afresh. The thread's object is let go, and
-    // the next call starts one of the child's own.
-    new (&m_mutex) std::mutex;
-    new (&m_wake) std::condition_variable;
-    new (&m_done) std::condition_variable;
-    (void)m_thread.release();
-    m_dirty = m_statePending = m_writing = m_urgent = m_stop = false;
+    m_worker.forgetParent();
+    m_dirty = m_statePending = m_writing = m_urgent = false;
     m_traceUsed = 0;
     m_statusChanges.clear();
     m_pendingStatus.clear();
@@ -66,7 +52,7 @@ bool BoardWriter::addTrace(std::unique_lock<std::mutex>& lock, const char* line,
     if (lineSize == 0)
         return false;
     // A full buffer waits for the writer rather than lose a line.
-    m_done.wait(lock, [&] { return m_traceUsed + lineSize <= m_traceBuffer.size(); });
+    m_worker.done.wait(lock, [&] { return m_traceUsed + lineSize <= m_traceBuffer.size(); });
     std::memcpy(m_traceBuffer.data() + m_traceUsed, line, lineSize);
     m_traceUsed += lineSize;
     if (m_traceUsed > m_traceBuffer.size() / 2 && !m_urgent) {
@@ -79,10 +65,7 @@ bool BoardWriter::addTrace(std::unique_lock<std::mutex>& lock, const char* line,
 
 void BoardWriter::wake(bool needed)
 {
-    if (!m_thread)
-        m_thread = std::make_unique<std::thread>(&BoardWriter::loop, this);
-    else if (needed)
-        m_wake.notify_one();
+    m_worker.start(&BoardWriter::loop, this, needed);
 }
 
 void BoardWriter::queue(int value, const std::string& status, const char* line,
@@ -90,7 +73,7 @@ void BoardWriter::queue(int value, const std::string& status, const char* line,
 {
     bool needed = false;
     {
-        std::unique_lock lock(m_mutex);
+        std::unique_lock lock(m_worker.mutex);
         needed = addState(value, status);
         needed = addTrace(lock, line, lineSize) || needed;
     }
@@ -101,7 +84,7 @@ void BoardWriter::trace(const char* line, std::size_t lineSize)
 {
     bool needed = false;
     {
-        std::unique_lock lock(m_mutex);
+        std::unique_lock lock(m_worker.mutex);
         needed = addTrace(lock, line, lineSize);
         if (lineSize > 0 && !m_dirty)
             needed = m_dirty = true;
@@ -113,7 +96,7 @@ void BoardWriter::state(int value, const std::string& status)
 {
     bool needed = false;
     {
-        std::lock_guard lock(m_mutex);
+        std::lock_guard lock(m_worker.mutex);
         needed = addState(value, status);
     }
     wake(needed);
@@ -121,13 +104,13 @@ void BoardWriter::state(int value, const std::string& status)
 
 void BoardWriter::loop()
 {
-    std::unique_lock lock(m_mutex);
+    std::unique_lock lock(m_worker.mutex);
     for (;;) {
-        m_wake.wait(lock, [this] { return m_dirty || m_stop; });
+        m_worker.wake.wait(lock, [this] { return m_dirty || m_worker.stopping; });
         if (!m_dirty)
             return;
         // Gather the calls of the next few milliseconds into one write.
-        m_wake.wait_for(lock, m_coalesce, [this] { return m_stop || m_urgent; });
+        m_worker.wake.wait_for(lock, m_coalesce, [this] { return m_worker.stopping || m_urgent; });
         std::vector<std::pair<int, std::string>> states;
         states.swap(m_statusChanges);
         if (m_statePending)
@@ -140,7 +123,7 @@ void BoardWriter::loop()
         m_dirty = false;
         m_urgent = false;
         m_writing = true;
-        m_done.notify_all(); // room in the trace buffer again
+        m_worker.done.notify_all(); // room in the trace buffer again
         lock.unlock();
         if (traced > 0)
             m_trace.append(m_traceOut.data(), traced);
@@ -148,14 +131,14 @@ void BoardWriter::loop()
             m_board.write(value, status);
         lock.lock();
         m_writing = false;
-        m_done.notify_all();
+        m_worker.done.notify_all();
     }
 }
 
 void BoardWriter::flush()
 {
-    std::unique_lock lock(m_mutex);
-    m_done.wait(lock, [this] { return !m_dirty && !m_writing; });
+    std::unique_lock lock(m_worker.mutex);
+    m_worker.done.wait(lock, [this] { return !m_dirty && !m_writing; });
 }
 
 } // namespace fenwix

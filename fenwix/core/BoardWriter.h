@@ -3,13 +3,11 @@
 
 #include "fenwix/core/BoardFile.h"
 #include "fenwix/core/TraceFile.h"
+#include "fenwix/core/WorkerThread.h"
 
 #include <chrono>
-#include <condition_variable>
-#include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -42,7 +40,7 @@ class BoardWriter
 
   private:
     void loop();
-    // With m_mutex held; each returns whether the writer must be woken.
+    // With m_worker.mutex held; each returns whether the writer must be woken.
     bool addState(int value, const std::string& status);
     bool addTrace(std::unique_lock<std::mutex>& lock, const char* line, std::size_t lineSize);
     void wake(bool needed);
@@ -50,15 +48,11 @@ class BoardWriter
     BoardFile& m_board;
     TraceFile& m_trace;
     std::chrono::milliseconds m_coalesce;
-    std::mutex m_mutex;
-    std::condition_variable m_wake;        // the writer waits for work
-    std::condition_variable m_done;        // flush() waits for the writer
-    std::unique_ptr<std::thread> m_thread; // started at the first call
-    bool m_dirty = false;                  // a state or trace lines wait to be written
-    bool m_statePending = false;           // a state waits to be written
-    bool m_writing = false;                // the writer is writing one
-    bool m_stop = false;
-    bool m_urgent = false; // the trace buffer fills: write without gathering
+    WorkerThread m_worker;       // started at the first call; flush() waits on its done
+    bool m_dirty = false;        // a state or trace lines wait to be written
+    bool m_statePending = false; // a state waits to be written
+    bool m_writing = false;      // the writer is writing one
+    bool m_urgent = false;       // the trace buffer fills: write without gathering
     int m_pendingValue = 0;
     std::string m_pendingStatus;
     // States whose status a later call changed before they were written.

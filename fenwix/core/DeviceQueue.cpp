@@ -15,47 +15,34 @@ DeviceQueue::DeviceQueue(Device& device, BoardWriter& writer) : m_device(device)
 
 DeviceQueue::~DeviceQueue()
 {
-    if (!m_thread)
-        return;
-    {
-        std::lock_guard lock(m_mutex);
-        m_stop = true;
-    }
-    m_wake.notify_one();
-    m_thread->join();
+    m_worker.stop();
 }
 
 void DeviceQueue::forgetParentThreads()
 {
-    new (&m_mutex) std::mutex;
+    m_worker.forgetParent();
     new (&m_deviceMutex) std::mutex;
-    new (&m_wake) std::condition_variable;
-    new (&m_done) std::condition_variable;
-    (void)m_thread.release();
     m_values.clear();
-    m_writing = m_stop = false;
+    m_writing = false;
 }
 
 void DeviceQueue::push(int value)
 {
     {
-        std::lock_guard lock(m_mutex);
+        std::lock_guard lock(m_worker.mutex);
         if (m_values.size() >= MaxWaiting)
             m_values.back() = value;
         else
             m_values.push_back(value);
     }
-    if (!m_thread)
-        m_thread = std::make_unique<std::thread>(&DeviceQueue::loop, this);
-    else
-        m_wake.notify_one();
+    m_worker.start(&DeviceQueue::loop, this, true);
 }
 
 void DeviceQueue::loop()
 {
-    std::unique_lock lock(m_mutex);
+    std::unique_lock lock(m_worker.mutex);
     for (;;) {
-        m_wake.wait(lock, [this] { return !m_values.empty() || m_stop; });
+        m_worker.wake.wait(lock, [this] { return !m_values.empty() || m_worker.stopping; });
         if (m_values.empty())
             return;
         const int value = m_values.front();
@@ -71,14 +58,14 @@ void DeviceQueue::loop()
         m_writer.state(value, status);
         lock.lock();
         m_writing = false;
-        m_done.notify_all();
+        m_worker.done.notify_all();
     }
 }
 
 void DeviceQueue::flush()
 {
-    std::unique_lock lock(m_mutex);
-    m_done.wait(lock, [this] { return m_values.empty() && !m_writing; });
+    std::unique_lock lock(m_worker.mutex);
+    m_worker.done.wait(lock, [this] { return m_values.empty() && !m_writing; });
 }
 
 int DeviceQueue::read()

@@ -3,12 +3,10 @@
 
 #include "fenwix/core/BoardWriter.h"
 #include "fenwix/core/Device.h"
+#include "fenwix/core/WorkerThread.h"
 
-#include <condition_variable>
 #include <deque>
-#include <memory>
 #include <mutex>
-#include <thread>
 
 namespace fenwix
 {
@@ -44,14 +42,10 @@ class DeviceQueue
 
     Device& m_device;
     BoardWriter& m_writer;
-    std::mutex m_mutex;
     std::mutex m_deviceMutex; // one transfer at a time: writes and read()
-    std::condition_variable m_wake;
-    std::condition_variable m_done;
     std::deque<int> m_values;
     bool m_writing = false;
-    bool m_stop = false;
-    std::unique_ptr<std::thread> m_thread; // started at the first byte
+    WorkerThread m_worker; // started at the first byte
 };
 
 } // namespace fenwix
