@@ -76,6 +76,11 @@ std::string errorText(int err)
     return std::strerror(err);
 }
 
+std::string deviceStatus(const std::string& device, int err)
+{
+    return device + (err ? " error: " + errorText(err) : std::string(" ok"));
+}
+
 Reporter stderrReporter()
 {
     return [](std::string_view line) {

@@ -16,6 +16,10 @@ Reporter stderrReporter();
 
 std::string errorText(int err);
 
+// The board file's status for a device after a write: "<device> ok" or
+// "<device> error: <what>".
+std::string deviceStatus(const std::string& device, int err);
+
 // The line that explains a device failure and what the user can do about it.
 std::string deviceProblem(const std::string& device, const char* step, int err);
 

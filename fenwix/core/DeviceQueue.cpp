@@ -53,7 +53,7 @@ void DeviceQueue::loop()
         {
             std::lock_guard device(m_deviceMutex);
             const int err = m_device.write(static_cast<std::uint8_t>(value & 0xFF));
-            status = m_device.name() + (err ? " error: " + errorText(err) : std::string(" ok"));
+            status = deviceStatus(m_device.name(), err);
         }
         m_writer.state(value, status);
         lock.lock();

@@ -118,7 +118,7 @@ void Port::setDeviceStatus(int err)
     if (err == m_statusError)
         return;
     m_statusError = err;
-    m_status = m_device->name() + (err ? " error: " + errorText(err) : std::string(" ok"));
+    m_status = deviceStatus(m_device->name(), err);
 }
 
 void Port::writeVirtualBoard(std::int16_t value)
