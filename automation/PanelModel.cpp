@@ -12,10 +12,8 @@ PanelModel::PanelModel(channels::PortWrite write, QObject* parent)
     : QObject(parent), m_write(std::move(write)),
       m_clock([] { return QDateTime::currentDateTime(); }), m_stepPause(DefaultStepPause),
       m_channels{OutputState, [this](std::int16_t value) { writePort(value, m_cause); },
-                 [this](int channel, std::string_view caption) { setCaption(channel, caption); }}
+                 [this](int channel, channels::ChannelState state) { setShown(channel, state); }}
 {
-    for (const channels::Channel& row : channels::ChannelTable)
-        m_captions[static_cast<std::size_t>(row.number)] = channels::text(row.initialCaption);
 }
 
 QString PanelModel::causeName(Cause cause)
@@ -57,14 +55,17 @@ void PanelModel::setFieldText(int number, const QString& text)
 
 QStringList PanelModel::captions() const
 {
-    return {m_captions.begin(), m_captions.end()};
+    QStringList list;
+    for (int channel = 0; channel < channels::ChannelCount; ++channel)
+        list << channels::text(channels::captionOf(channel, channelState(channel)));
+    return list;
 }
 
 channels::ChannelState PanelModel::channelState(int channel) const
 {
     if (channel < 0 || channel >= channels::ChannelCount)
         return channels::ChannelState::Unknown;
-    return channels::StateOfCaption(channel, m_captions[static_cast<std::size_t>(channel)]);
+    return m_shown[static_cast<std::size_t>(channel)];
 }
 
 void PanelModel::writePort(std::int16_t value, Cause cause)
@@ -83,13 +84,12 @@ void PanelModel::writeWhole(std::int16_t value, Cause cause)
     channels::RefreshCaptions(m_channels);
 }
 
-void PanelModel::setCaption(int channel, std::string_view caption)
+void PanelModel::setShown(int channel, channels::ChannelState state)
 {
     if (channel < 0 || channel >= channels::ChannelCount)
         return;
-    const QString shown = channels::text(caption);
-    m_captions[static_cast<std::size_t>(channel)] = shown;
-    emit captionChanged(channel, shown);
+    m_shown[static_cast<std::size_t>(channel)] = state;
+    emit captionChanged(channel, channels::text(channels::captionOf(channel, state)));
     emit stateChanged();
 }
 

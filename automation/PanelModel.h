@@ -14,8 +14,9 @@
 #include <QStringList>
 
 // The panel without its window: the output byte, the stop request, the 32
-// schedule fields, the eight captions, whether exit has begun, and every port
-// write with its cause. The window draws it and hands it the user's input;
+// schedule fields, each channel's shown state (its caption follows from it),
+// what the board holds, whether exit has begun, and every port write with its
+// cause. The window draws it and hands it the user's input;
 // the D-Bus face, kept schedules and the benchmark use it directly.
 namespace automation
 {
@@ -51,7 +52,10 @@ class PanelModel : public QObject
     QString fieldText(int number) const;
     void setFieldText(int number, const QString& text);
 
+    // The captions as the buttons show them, made from each channel's state.
     QStringList captions() const;
+    // What channel's button shows: the last state commanded for it, Unknown
+    // before the first write.
     channels::ChannelState channelState(int channel) const;
 
     void ToggleChannel(int channel, Cause cause);
@@ -88,7 +92,7 @@ class PanelModel : public QObject
     void writePort(std::int16_t value, Cause cause);
     // OutputState set, the byte written and every caption shown for it.
     void writeWhole(std::int16_t value, Cause cause);
-    void setCaption(int channel, std::string_view caption);
+    void setShown(int channel, channels::ChannelState state);
 
     std::int16_t OutputState = 0;
     std::int16_t StopRequested = 0;
@@ -96,7 +100,7 @@ class PanelModel : public QObject
     volatile std::int32_t m_scratch = 0;
     bool m_closing = false;
     std::array<QString, FieldCount> m_fields;
-    std::array<QString, channels::ChannelCount> m_captions;
+    std::array<channels::ChannelState, channels::ChannelCount> m_shown{};
 
     channels::PortWrite m_write;
     std::function<QDateTime()> m_clock;

@@ -16,12 +16,11 @@ bool isChannel(int channel)
 // button claims the new state.
 void apply(ChannelContext& ctx, int channel, int newValue)
 {
-    const Channel& row = ChannelTable[static_cast<std::size_t>(channel)];
     ctx.outputState = static_cast<std::int16_t>(newValue);
     if (ctx.write)
         ctx.write(ctx.outputState);
     if (ctx.setCaption)
-        ctx.setCaption(channel, (newValue & row.mask) ? row.onCaption : row.offCaption);
+        ctx.setCaption(channel, stateIn(newValue, channel));
 }
 
 int maskOf(int channel)
@@ -31,16 +30,20 @@ int maskOf(int channel)
 
 } // namespace
 
-ChannelState StateOfCaption(int channel, const QString& caption)
+std::string_view captionOf(int channel, ChannelState state)
 {
     if (!isChannel(channel))
-        return ChannelState::Unknown;
+        return {};
     const Channel& row = ChannelTable[static_cast<std::size_t>(channel)];
-    if (caption == text(row.onCaption))
-        return ChannelState::On;
-    if (caption == text(row.offCaption))
-        return ChannelState::Off;
-    return ChannelState::Unknown;
+    switch (state) {
+    case ChannelState::On:
+        return row.onCaption;
+    case ChannelState::Off:
+        return row.offCaption;
+    case ChannelState::Unknown:
+        break;
+    }
+    return row.initialCaption;
 }
 
 QString text(std::string_view utf8)
@@ -63,7 +66,7 @@ void SwitchChannelOn(ChannelContext& ctx, int channel)
         return;
     const int old = ctx.outputState;
     const int m = maskOf(channel);
-    if (old & m)
+    if (isOn(old, channel))
         return;
     apply(ctx, channel, (old & 0xFF) | m);
 }
@@ -74,7 +77,7 @@ void SwitchChannelOff(ChannelContext& ctx, int channel)
         return;
     const int old = ctx.outputState;
     const int m = maskOf(channel);
-    if (!(old & m))
+    if (!isOn(old, channel))
         return;
     apply(ctx, channel, (old & 0xFF) & ~m);
 }
@@ -84,7 +87,7 @@ void RefreshCaptions(ChannelContext& ctx)
     if (!ctx.setCaption)
         return;
     for (const Channel& row : ChannelTable)
-        ctx.setCaption(row.number, (ctx.outputState & row.mask) ? row.onCaption : row.offCaption);
+        ctx.setCaption(row.number, stateIn(ctx.outputState, row.number));
 }
 
 } // namespace channels

@@ -35,19 +35,30 @@ inline constexpr std::array<Channel, ChannelCount> ChannelTable{{
     {7, 0x80, "BIT7", "電視", "電視開", "電視關"},
 }};
 
-// What a channel's caption says of it: the bare name (before the first
-// write) says nothing yet.
+// Whether the channel's line is on in an output byte: the one bit test.
+constexpr bool isOn(int byte, int channel)
+{
+    return channel >= 0 && channel < ChannelCount && ((byte >> channel) & 1) != 0;
+}
+
+// What a channel's button shows of it: before the first write the bare name
+// says nothing yet.
 enum class ChannelState { Unknown, Off, On };
-// The one place a caption is read for on or off.
-ChannelState StateOfCaption(int channel, const QString& caption);
+constexpr ChannelState stateIn(int byte, int channel)
+{
+    return isOn(byte, channel) ? ChannelState::On : ChannelState::Off;
+}
+// The caption for a state (UTF-8): the bare name, or the name with 開 or 關.
+std::string_view captionOf(int channel, ChannelState state);
 
 // The table's UTF-8 texts as Qt strings.
 QString text(std::string_view utf8);
 
 // The port write: the whole output byte, as a 16-bit signed value.
 using PortWrite = std::function<void(std::int16_t)>;
-// Receives the caption a channel's button must now show (UTF-8).
-using CaptionSink = std::function<void(int channel, std::string_view caption)>;
+// Receives the state a channel's button must now show (its caption is
+// captionOf(channel, state)).
+using CaptionSink = std::function<void(int channel, ChannelState state)>;
 
 // What the operations work on: the window's output byte and its two services.
 struct ChannelContext {

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "lpt-board/BoardView.h"
 
+#include "channels/ChannelTable.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -185,7 +187,7 @@ void BoardView::showState(const fenwix::BoardState& state)
     m_status = status;
     for (int line = 0; line < LineCount; ++line)
         paintLamp(m_lamps[static_cast<std::size_t>(line)],
-                  (value >> line) & 1 ? Lamp::Lit : Lamp::Off);
+                  channels::isOn(value, line) ? Lamp::Lit : Lamp::Off);
     m_valueLabel->setText(QStringLiteral("0x%1   %2   (%3)")
                               .arg(value, 2, 16, QLatin1Char('0'))
                               .arg(value, 8, 2, QLatin1Char('0'))

@@ -714,9 +714,9 @@ void Bridge::publishState(bool all)
     // From what the board holds, never from captions (STOP leaves them);
     // None, which Home Assistant shows as unknown, until the panel knows.
     for (int channel = 0; channel < channels::ChannelCount; ++channel) {
-        const QByteArray state = m_board < 0                ? QByteArrayLiteral("None")
-                                 : (m_board >> channel) & 1 ? QByteArrayLiteral("ON")
-                                                            : QByteArrayLiteral("OFF");
+        const QByteArray state = m_board < 0                        ? QByteArrayLiteral("None")
+                                 : channels::isOn(m_board, channel) ? QByteArrayLiteral("ON")
+                                                                    : QByteArrayLiteral("OFF");
         publishChange(channelTopic(m_settings, channel, QStringLiteral("state")), state, all);
         for (const ScheduleText& t : ScheduleTexts) {
             const auto field = [&](automation::Role role) {

@@ -181,17 +181,19 @@ int runCommand(const Request& request)
         std::printf("OutputState=%d\nBoardState=%d\n", value, board);
         for (int ch = 0; ch < channels::ChannelCount; ++ch)
             std::printf("BIT%d=%s\n", ch,
-                        board < 0 || board > 255 ? "unknown" : ((board >> ch) & 1 ? "on" : "off"));
+                        board < 0 || board > 255    ? "unknown"
+                        : channels::isOn(board, ch) ? "on"
+                                                    : "off");
         for (int ch = 0; ch < channels::ChannelCount; ++ch)
             std::printf("CAPTION%d=%s\n", ch, qPrintable(shellQuoted(captions[ch])));
         return 0;
     }
     const int ch = request.channel;
     const QString& command = request.command;
-    const QString method = command == QLatin1String("on")       ? QStringLiteral("SwitchChannelOn")
-                           : command == QLatin1String("off")    ? QStringLiteral("SwitchChannelOff")
-                           : command == QLatin1String("toggle") ? QStringLiteral("ToggleChannel")
-                                                                : QStringLiteral("AllOff");
+    const char* method = command == QLatin1String("on")       ? member::SwitchChannelOn
+                         : command == QLatin1String("off")    ? member::SwitchChannelOff
+                         : command == QLatin1String("toggle") ? member::ToggleChannel
+                                                              : member::AllOff;
     QDBusPendingReply<> reply = command == QLatin1String("on")       ? panel->SwitchChannelOn(ch)
                                 : command == QLatin1String("off")    ? panel->SwitchChannelOff(ch)
                                 : command == QLatin1String("toggle") ? panel->ToggleChannel(ch)
@@ -200,10 +202,10 @@ int runCommand(const Request& request)
     if (reply.isError() && isNotAPanel(reply.error()))
         return fail(cli::ExitUnavailable, notAPanel(bus, reply.error()));
     if (reply.isError())
-        return fail(
-            reply.error().type() == QDBusError::ServiceUnknown ? cli::ExitUnavailable
-                                                               : cli::ExitFailure,
-            QStringLiteral("the panel refused %1: %2").arg(method, reply.error().message()));
+        return fail(reply.error().type() == QDBusError::ServiceUnknown ? cli::ExitUnavailable
+                                                                       : cli::ExitFailure,
+                    QStringLiteral("the panel refused %1: %2")
+                        .arg(QLatin1String(method), reply.error().message()));
     return 0;
 }
 

@@ -30,6 +30,8 @@ PanelBus::PanelBus(automation::PanelModel& model, QObject* parent)
 
 bool PanelBus::exportOn(QDBusConnection& bus)
 {
+    // The bus the object is on is the bus its PropertiesChanged goes out on.
+    m_bus = bus;
     return bus.registerObject(objectPath(), this);
 }
 
@@ -138,24 +140,23 @@ void PanelBus::announceChanges()
     QVariantMap changed;
     if (m_model.outputState() != m_announcedState) {
         m_announcedState = m_model.outputState();
-        changed.insert(QStringLiteral("OutputState"), QVariant::fromValue(m_announcedState));
+        changed.insert(QLatin1String(member::OutputState), QVariant::fromValue(m_announcedState));
     }
     if (boardState() != m_announcedBoard) {
         m_announcedBoard = boardState();
-        changed.insert(QStringLiteral("BoardState"), QVariant::fromValue(m_announcedBoard));
+        changed.insert(QLatin1String(member::BoardState), QVariant::fromValue(m_announcedBoard));
     }
     const QStringList shown = m_model.captions();
     if (shown != m_announcedCaptions) {
         m_announcedCaptions = shown;
-        changed.insert(QStringLiteral("Captions"), shown);
+        changed.insert(QLatin1String(member::Captions), shown);
     }
-    if (changed.isEmpty())
+    if (changed.isEmpty() || !m_bus)
         return;
-    QDBusMessage signal =
-        QDBusMessage::createSignal(objectPath(), QStringLiteral("org.freedesktop.DBus.Properties"),
-                                   QStringLiteral("PropertiesChanged"));
+    QDBusMessage signal = QDBusMessage::createSignal(
+        objectPath(), QLatin1String(PropertiesInterface), QLatin1String(PropertiesChanged));
     signal << interfaceName() << changed << QStringList();
-    QDBusConnection::sessionBus().send(signal);
+    m_bus->send(signal);
 }
 
 } // namespace remote

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <optional>
+#include <QDBusConnection>
 #include <QDBusContext>
 #include <QObject>
 #include <QStringList>
@@ -27,8 +29,8 @@ class PanelBus : public QObject, protected QDBusContext
   public:
     explicit PanelBus(automation::PanelModel& model, QObject* parent = nullptr);
 
-    // Puts the interface at the panel's object path on bus. False when the
-    // bus refused it.
+    // Puts the interface at the panel's object path on bus, where its
+    // signals then go. False when the bus refused it.
     bool exportOn(QDBusConnection& bus);
 
     qint16 outputState() const;
@@ -65,6 +67,7 @@ class PanelBus : public QObject, protected QDBusContext
     qint16 m_announcedBoard = -1;
     QStringList m_announcedCaptions;
     QString m_board;
+    std::optional<QDBusConnection> m_bus; // once exported
 };
 
 } // namespace remote

@@ -3,7 +3,8 @@
 
 // The panel's D-Bus contract: the interface is net.pcautomation.Panel1.xml,
 // from which the adaptor and the client proxy (PanelProxy.h) are generated;
-// the bus name, the object path and the error names are written here once.
+// the bus name, the object path, the error names and the member names that
+// hand-written code spells out are written here once.
 #include "PanelProxy.h"
 
 #include <memory>
@@ -32,6 +33,25 @@ inline QString interfaceName()
 {
     return QString::fromLatin1(PanelProxy::staticInterfaceName());
 }
+// The interface's members, as the XML names them, for the places the
+// generated code does not cover (PropertiesChanged, messages).
+namespace member
+{
+inline constexpr const char* OutputState = "OutputState";
+inline constexpr const char* BoardState = "BoardState";
+inline constexpr const char* Captions = "Captions";
+inline constexpr const char* Board = "Board";
+inline constexpr const char* ToggleChannel = "ToggleChannel";
+inline constexpr const char* SwitchChannelOn = "SwitchChannelOn";
+inline constexpr const char* SwitchChannelOff = "SwitchChannelOff";
+inline constexpr const char* AllOff = "AllOff";
+inline constexpr const char* FieldChanged = "FieldChanged";
+} // namespace member
+
+// The standard interface whose PropertiesChanged announces the properties.
+inline constexpr const char* PropertiesInterface = "org.freedesktop.DBus.Properties";
+inline constexpr const char* PropertiesChanged = "PropertiesChanged";
+
 // Returned to every call that arrives once exit has begun.
 inline QString closingError()
 {

@@ -21,9 +21,9 @@ struct Recorder {
                                   events.push_back("write " + std::to_string(value) + " state " +
                                                    std::to_string(outputState));
                               },
-                              [this](int channel, std::string_view caption) {
+                              [this](int channel, ChannelState state) {
                                   events.push_back("caption " + std::to_string(channel) + " " +
-                                                   std::string(caption));
+                                                   std::string(captionOf(channel, state)));
                               }};
     }
 };

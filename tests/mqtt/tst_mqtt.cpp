@@ -90,12 +90,14 @@ struct Peer {
 };
 
 // The panel as the program runs it, without its window: the model, with its
-// bus name and object (on the session bus, or on another machine's).
+// bus name and object on a connection of its own (to the session bus, or to
+// another machine's), so its signals must go out on the bus it was given.
 struct LocalPanel {
     std::vector<int> writes;
     automation::PanelModel model{[this](std::int16_t v) { writes.push_back(v); }};
     remote::PanelBus bus{model};
-    QDBusConnection connection = QDBusConnection::sessionBus();
+    QDBusConnection connection =
+        QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("panel"));
 
     bool up()
     {

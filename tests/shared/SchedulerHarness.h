@@ -29,9 +29,10 @@ struct Harness {
     std::vector<int> writes;
     std::map<int, std::string> captions;
 
-    channels::ChannelContext ctx{
-        outputState, [this](std::int16_t v) { writes.push_back(v); },
-        [this](int ch, std::string_view c) { captions[ch] = std::string(c); }};
+    channels::ChannelContext ctx{outputState, [this](std::int16_t v) { writes.push_back(v); },
+                                 [this](int ch, channels::ChannelState state) {
+                                     captions[ch] = std::string(channels::captionOf(ch, state));
+                                 }};
 
     automation::SchedulerSeams seams()
     {
