@@ -3,6 +3,7 @@
 // schedules, against a real session bus (the test runs under
 // dbus-run-session) and the real program on the virtual board.
 #include "panel/ControlPanel.h"
+#include "PanelAdaptor.h"
 #include "remote/PanelBus.h"
 #include "remote/PanelContract.h"
 #include "tests/shared/Files.h"
@@ -633,6 +634,15 @@ void tst_Remote::introspectionMatchesTheXml()
     const QStringList fromFile = describe(readFile(QStringLiteral(INTERFACE_XML)));
     QVERIFY(fromFile.size() >= 10);
     QCOMPARE(describe(live), fromFile);
+    // The generated adaptor reads each property from the panel's object by
+    // name: a property renamed there alone would read as 0.
+    const QMetaObject& adaptor = PanelAdaptor::staticMetaObject;
+    for (int i = adaptor.propertyOffset(); i < adaptor.propertyCount(); ++i) {
+        const QMetaProperty wanted = adaptor.property(i);
+        const int own = remote::PanelBus::staticMetaObject.indexOfProperty(wanted.name());
+        QVERIFY2(own >= 0, wanted.name());
+        QCOMPARE(remote::PanelBus::staticMetaObject.property(own).metaType(), wanted.metaType());
+    }
 }
 
 QTEST_MAIN(tst_Remote)
