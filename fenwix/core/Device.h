@@ -17,9 +17,9 @@ struct DeviceOps {
 };
 DeviceOps systemDeviceOps();
 
-// A board that the library drives. Each kind (today the parallel port through
-// ppdev) is one implementation; the port, the board file and the trace do
-// not depend on which.
+// A board that the library drives. Each kind (the parallel port through
+// ppdev, a USB relay board through hidraw ...) is one implementation; the
+// port, the board file and the trace do not depend on which.
 class Device
 {
   public:

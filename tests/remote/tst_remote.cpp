@@ -542,12 +542,15 @@ void tst_Remote::noSessionBus()
     p.panel.setProcessEnvironment(p.environment());
     p.panel.start(QStringLiteral(PANEL_PROGRAM), {});
     QVERIFY(p.panel.waitForStarted());
-    QTest::qWait(1000);
+    QString err;
+    QTRY_VERIFY_WITH_TIMEOUT((err += QString::fromLocal8Bit(p.panel.readAllStandardError()))
+                                 .contains(QStringLiteral("remote control is off")),
+                             10000);
     QCOMPARE(p.panel.state(), QProcess::Running);
     QCOMPARE(p.run({"--state"}).exitCode, 69);
     p.panel.kill();
     p.panel.waitForFinished();
-    const QString err = QString::fromLocal8Bit(p.panel.readAllStandardError());
+    err += QString::fromLocal8Bit(p.panel.readAllStandardError());
     QCOMPARE(err.count(QStringLiteral("remote control is off")), 1);
 }
 

@@ -1,0 +1,274 @@
+// SPDX-License-Identifier: MIT
+#include "mqtt/Connection.h"
+
+#include "mqtt/Discovery.h"
+#include "remote/CommandLineCommon.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <mosquitto.h>
+#include <mqtt_protocol.h>
+#include <QFile>
+
+namespace mqtt
+{
+
+namespace
+{
+
+constexpr int KeepAliveSeconds = 30;
+constexpr unsigned ReconnectFirst = 1, ReconnectLongest = 30; // seconds, doubling
+constexpr unsigned TakenOverFirst = 60, TakenOverLongest = 600;
+constexpr qint64 QuickLossMs = 5000;
+
+} // namespace
+
+Connection::Connection(const Settings& settings, const QString& willTopic, QObject* parent)
+    : QObject(parent), m_settings(settings), m_willTopic(willTopic.toUtf8())
+{
+}
+
+Connection::~Connection()
+{
+    m_connector.stop();
+    if (m_client) {
+        mosquitto_loop_stop(m_client, true);
+        mosquitto_destroy(m_client);
+    }
+}
+
+QString Connection::setUp()
+{
+    m_client = mosquitto_new(m_settings.clientId.toUtf8().constData(), true, this);
+    if (!m_client)
+        return QStringLiteral("cannot create the MQTT client");
+    // Version 5: a broker says why it ends a connection (another client
+    // taking over the id, for one).
+    mosquitto_int_option(m_client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+    // Small packets go at once: a command's acknowledgement held back for a
+    // full segment delays the next command by milliseconds.
+    mosquitto_int_option(m_client, MOSQ_OPT_TCP_NODELAY, 1);
+    if (!m_settings.user.isEmpty()) {
+        QByteArray password;
+        if (!m_settings.passwordFile.isEmpty()) {
+            QFile file(m_settings.passwordFile);
+            if (!file.open(QIODevice::ReadOnly))
+                return QStringLiteral("password file %1: %2")
+                    .arg(m_settings.passwordFile, file.errorString());
+            password = file.readLine().trimmed();
+            if (file.permissions() & (QFile::ReadGroup | QFile::ReadOther))
+                cli::say(QStringLiteral("password file %1 can be read by other users; make it "
+                                        "yours alone (chmod 600 %1)")
+                             .arg(m_settings.passwordFile));
+        }
+        mosquitto_username_pw_set(m_client, m_settings.user.toUtf8().constData(),
+                                  password.isEmpty() ? nullptr : password.constData());
+    }
+    if (!m_settings.caFile.isEmpty() &&
+        mosquitto_tls_set(m_client, m_settings.caFile.toUtf8().constData(), nullptr, nullptr,
+                          nullptr, nullptr) != MOSQ_ERR_SUCCESS)
+        return QStringLiteral("CA file %1 cannot be used").arg(m_settings.caFile);
+    // Said for us by the broker when we vanish without a word.
+    mosquitto_will_set(m_client, m_willTopic.constData(), 7, "offline", Qos, true);
+    mosquitto_reconnect_delay_set(m_client, ReconnectFirst, ReconnectLongest, true);
+    mosquitto_connect_v5_callback_set(m_client, &Connection::onConnect);
+    mosquitto_disconnect_v5_callback_set(m_client, &Connection::onDisconnect);
+    mosquitto_message_callback_set(m_client, &Connection::onMessage);
+    mosquitto_publish_callback_set(m_client, &Connection::onPublish);
+    return {};
+}
+
+void Connection::keepConnected()
+{
+    cli::say(QStringLiteral("connecting to %1:%2").arg(m_settings.host).arg(m_settings.port));
+    m_connector.start(&Connection::connectLoop, this, false);
+}
+
+void Connection::connectLoop()
+{
+    // A broker that is not there yet is tried with a growing delay; once
+    // connected, the client's own thread does the same after a loss.
+    const QByteArray host = m_settings.host.toUtf8();
+    unsigned delay = ReconnectFirst;
+    for (;;) {
+        const int rc =
+            mosquitto_connect(m_client, host.constData(), m_settings.port, KeepAliveSeconds);
+        if (rc == MOSQ_ERR_SUCCESS) {
+            if (mosquitto_loop_start(m_client) != MOSQ_ERR_SUCCESS)
+                QMetaObject::invokeMethod(this, [this] {
+                    problem(QStringLiteral("cannot start the MQTT client's thread"));
+                });
+            return;
+        }
+        const QString why = rc == MOSQ_ERR_ERRNO ? QString::fromLocal8Bit(std::strerror(errno))
+                                                 : QString::fromLocal8Bit(mosquitto_strerror(rc));
+        QMetaObject::invokeMethod(this, [this, why] { problem(why); });
+        std::unique_lock lock(m_connector.mutex);
+        if (m_connector.wake.wait_for(lock, std::chrono::seconds(delay),
+                                      [this] { return m_connector.stopping; }))
+            return;
+        delay = std::min(delay * 2, ReconnectLongest);
+    }
+}
+
+bool Connection::connectOnce()
+{
+    const int rc = mosquitto_connect(m_client, m_settings.host.toUtf8().constData(),
+                                     m_settings.port, KeepAliveSeconds);
+    if (rc == MOSQ_ERR_SUCCESS)
+        return true;
+    cli::say(QStringLiteral("cannot connect to %1:%2: %3")
+                 .arg(m_settings.host)
+                 .arg(m_settings.port)
+                 .arg(QString::fromLocal8Bit(mosquitto_strerror(rc))));
+    return false;
+}
+
+bool Connection::publishAndWait(const QList<QPair<QByteArray, QByteArray>>& messages)
+{
+    // This thread runs the client here: the acknowledgements come in its loop.
+    m_acknowledged = 0;
+    for (const auto& [topic, payload] : messages)
+        mosquitto_publish(m_client, nullptr, topic.constData(), int(payload.size()),
+                          payload.constData(), Qos, true);
+    for (int i = 0; i < 100 && m_acknowledged < messages.size(); ++i) // ten seconds at most
+        mosquitto_loop(m_client, 100, 1);
+    mosquitto_disconnect(m_client);
+    return m_acknowledged >= messages.size();
+}
+
+void Connection::close(const QByteArray& lastWords)
+{
+    if (!m_client)
+        return;
+    m_connector.stop();
+    if (m_connected) {
+        int mid = 0;
+        mosquitto_publish(m_client, &mid, m_willTopic.constData(), int(lastWords.size()),
+                          lastWords.constData(), Qos, true);
+    }
+    mosquitto_disconnect(m_client);
+    mosquitto_loop_stop(m_client, false);
+}
+
+int Connection::publish(const QString& topic, const QByteArray& payload, bool retain)
+{
+    if (!m_connected)
+        return MOSQ_ERR_NO_CONN;
+    return mosquitto_publish(m_client, nullptr, topic.toUtf8().constData(), int(payload.size()),
+                             payload.constData(), Qos, retain);
+}
+
+void Connection::subscribe(const QStringList& topics)
+{
+    for (const QString& topic : topics)
+        mosquitto_subscribe(m_client, nullptr, topic.toUtf8().constData(), Qos);
+}
+
+void Connection::onConnect(mosquitto* client, void* self, int rc, int, const mosquitto_property*)
+{
+    auto* connection = static_cast<Connection*>(self);
+    if (rc == 0) {
+        connection->m_connectedFor.start();
+        mosquitto_reconnect_delay_set(client, ReconnectFirst, ReconnectLongest, true);
+    }
+    QMetaObject::invokeMethod(
+        connection, [connection, rc] { connection->wasConnected(rc); }, Qt::QueuedConnection);
+}
+
+void Connection::onDisconnect(mosquitto* client, void* self, int rc, const mosquitto_property*)
+{
+    // On the client's thread, before it waits to reconnect: the wait is set here.
+    auto* connection = static_cast<Connection*>(self);
+    // A broker cuts off the older of two clients with one id; most brokers
+    // let the client see only a lost connection, soon after it was made.
+    const bool quick =
+        connection->m_connectedFor.isValid() && connection->m_connectedFor.elapsed() < QuickLossMs;
+    connection->m_connectedFor.invalidate();
+    connection->m_quickLosses = quick ? connection->m_quickLosses + 1 : 0;
+    const bool takenOver = rc == MQTT_RC_SESSION_TAKEN_OVER || connection->m_quickLosses >= 2;
+    if (takenOver) {
+        // Reconnecting at once would cut the other client off in turn.
+        connection->m_quickLosses = 0;
+        mosquitto_reconnect_delay_set(client, TakenOverFirst, TakenOverLongest, true);
+    }
+    QMetaObject::invokeMethod(
+        connection, [connection, rc, takenOver] { connection->wasDisconnected(rc, takenOver); },
+        Qt::QueuedConnection);
+}
+
+void Connection::onMessage(mosquitto*, void* self, const mosquitto_message* message)
+{
+    auto* connection = static_cast<Connection*>(self);
+    const QString topic = QString::fromUtf8(message->topic);
+    const QByteArray payload(static_cast<const char*>(message->payload), message->payloadlen);
+    const bool retained = message->retain;
+    QMetaObject::invokeMethod(
+        connection,
+        [connection, topic, payload, retained] {
+            emit connection->message(topic, payload, retained);
+        },
+        Qt::QueuedConnection);
+}
+
+void Connection::onPublish(mosquitto*, void* self, int)
+{
+    ++static_cast<Connection*>(self)->m_acknowledged;
+}
+
+void Connection::wasConnected(int rc)
+{
+    if (rc != 0) {
+        problem(QStringLiteral("it refused the connection: %1")
+                    .arg(QString::fromLocal8Bit(mosquitto_reason_string(rc))));
+        return;
+    }
+    m_connected = true;
+    m_lastProblem.clear();
+    cli::say(QStringLiteral("connected to %1:%2%3")
+                 .arg(m_settings.host)
+                 .arg(m_settings.port)
+                 .arg(m_everConnected ? QStringLiteral(" again") : QString()));
+    m_everConnected = true;
+    emit connected();
+}
+
+void Connection::wasDisconnected(int rc, bool takenOver)
+{
+    const bool wasUp = m_connected;
+    m_connected = false;
+    if (takenOver) {
+        problem(QStringLiteral("the broker cut the connection off again just after it was made: "
+                               "another client uses the client id %1 and took over (give each "
+                               "bridge its own --client-id); waiting a minute or more between "
+                               "attempts")
+                    .arg(m_settings.clientId));
+        return;
+    }
+    const QString why = rc == MOSQ_ERR_KEEPALIVE
+                            ? QStringLiteral("no answer within %1 s").arg(KeepAliveSeconds)
+                        : rc > MOSQ_ERR_UNKNOWN // a reason code the broker sent
+                            ? QString::fromLocal8Bit(mosquitto_reason_string(rc))
+                            : QString::fromLocal8Bit(mosquitto_strerror(rc));
+    if (wasUp) {
+        cli::say(QStringLiteral("lost the broker (%1); trying again").arg(why));
+        m_lastProblem = why;
+    } else {
+        problem(why);
+    }
+}
+
+void Connection::problem(const QString& problem)
+{
+    if (problem == m_lastProblem)
+        return;
+    m_lastProblem = problem;
+    if (!problem.isEmpty())
+        cli::say(QStringLiteral("cannot reach the broker at %1:%2: %3; trying again")
+                     .arg(m_settings.host)
+                     .arg(m_settings.port)
+                     .arg(problem));
+}
+
+} // namespace mqtt

@@ -1,0 +1,87 @@
+// SPDX-License-Identifier: MIT
+#include "mqtt/Router.h"
+
+#include "channels/ChannelTable.h"
+#include "mqtt/Discovery.h"
+#include "mqtt/PanelMirror.h"
+#include "remote/CommandLineCommon.h"
+
+namespace mqtt
+{
+
+void Router::complain(const QString& cause, const QString& line)
+{
+    if (m_complaints.contains(cause))
+        return;
+    m_complaints.insert(cause);
+    cli::say(line + QStringLiteral(" (said once until a command is acted on)"));
+}
+
+void Router::route(const QString& topic, const QByteArray& payload, bool retained)
+{
+    // A retained command would act again at every start and reconnect.
+    if (retained) {
+        complain(QStringLiteral("retained"),
+                 QStringLiteral("ignored the retained %1 on %2: commands act only when sent, "
+                                "never retained (clear it: mosquitto_pub -r -n -t TOPIC)")
+                     .arg(quoted(payload), topic));
+        return;
+    }
+    if (!m_panel.isUp()) {
+        complain(
+            QStringLiteral("no panel"),
+            QStringLiteral("ignored %1 on %2: no panel is running").arg(quoted(payload), topic));
+        return;
+    }
+    remote::PanelProxy& panel = m_panel.panel();
+    if (topic == allOffTopic(m_settings)) {
+        if (payload != "PRESS") {
+            complain(QStringLiteral("malformed"),
+                     QStringLiteral("ignored %1 on %2: send PRESS").arg(quoted(payload), topic));
+            return;
+        }
+        m_complaints.clear();
+        panel.AllOff();
+        return;
+    }
+    const QString head = topicOf(m_settings, QStringLiteral("channel/"));
+    const QString number = topic.mid(head.size()).section(u'/', 0, 0);
+    const QString leaf = topic.mid(head.size()).section(u'/', 1, 1);
+    bool ok = false;
+    const int channel = number.toInt(&ok);
+    const bool known = ok && channel >= 0 && channel < channels::ChannelCount &&
+                       number == QString::number(channel);
+    for (const ScheduleText& t : ScheduleTexts) {
+        if (leaf != QLatin1String(t.leaf))
+            continue;
+        QString hour, minute;
+        if (!known || !parseScheduleText(payload, hour, minute)) {
+            complain(QStringLiteral("malformed time"),
+                     QStringLiteral("ignored %1 on %2: send H:MM or HH:MM (24-hour clock), or "
+                                    "nothing to clear the entry")
+                         .arg(quoted(payload), topic));
+            return;
+        }
+        m_complaints.clear();
+        // As if typed; the panel's FieldChanged brings the new state back.
+        panel.SetField(automation::fieldOf(channel, t.hour), hour);
+        panel.SetField(automation::fieldOf(channel, t.minute), minute);
+        return;
+    }
+    if (!known || (payload != "ON" && payload != "OFF" && payload != "TOGGLE")) {
+        complain(QStringLiteral("malformed"),
+                 QStringLiteral("ignored %1 on %2: send ON, OFF or TOGGLE to channel 0 to 7")
+                     .arg(quoted(payload), topic));
+        return;
+    }
+    m_complaints.clear();
+    // Sent without waiting: the answer is the panel's PropertiesChanged.
+    if (payload == "ON")
+        panel.SwitchChannelOn(channel);
+    else if (payload == "OFF")
+        panel.SwitchChannelOff(channel);
+    else
+        panel.ToggleChannel(channel);
+}
+
+} // namespace mqtt
