@@ -2,18 +2,14 @@
 #include "lpt-board/BoardView.h"
 
 #include "channels/ChannelTable.h"
+#include "fenwix/core/Files.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
 #include <QFile>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QLabel>
 #include <QVBoxLayout>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace board
 {
@@ -116,28 +112,11 @@ void BoardView::reload()
     }
     // Non-blocking and regular files only: a FIFO or device there must not
     // hold the viewer.
-    const QByteArray path = QFile::encodeName(m_path);
-    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
-        return showUnknown(QString::fromLocal8Bit(std::strerror(errno)));
-    struct stat st {
-    };
-    QByteArray bytes;
-    QString problem;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-        problem = QStringLiteral("not a regular file");
-    else if (st.st_size > static_cast<off_t>(fenwix::MaxBoardFileSize))
-        problem = QStringLiteral("larger than %1 bytes").arg(fenwix::MaxBoardFileSize);
-    else {
-        bytes.resize(static_cast<qsizetype>(fenwix::MaxBoardFileSize) + 1);
-        const ssize_t n = ::read(fd, bytes.data(), static_cast<std::size_t>(bytes.size()));
-        bytes.resize(n > 0 ? static_cast<qsizetype>(n) : 0);
-        if (n < 0)
-            problem = QString::fromLocal8Bit(std::strerror(errno));
-    }
-    ::close(fd);
-    if (!problem.isEmpty())
-        return showUnknown(problem);
+    const fenwix::ReadFile read = fenwix::readRegular(
+        QFile::encodeName(m_path).toStdString(), fenwix::MaxBoardFileSize, fenwix::Links::Follow);
+    if (!read.problem.empty())
+        return showUnknown(QString::fromLocal8Bit(read.problem));
+    const QByteArray bytes = QByteArray::fromStdString(read.bytes);
     if (bytes.isEmpty())
         return showUnknown(QStringLiteral("empty file"));
     const auto state = fenwix::parseBoardState(std::string_view(bytes.constData(), bytes.size()));

@@ -3,18 +3,14 @@
 
 #include "automation/PanelModel.h"
 #include "automation/Scheduler.h"
-#include "fenwix/core/BoardFile.h"
+#include "fenwix/core/Files.h"
 #include "remote/CommandLineCommon.h"
 
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,7 +24,7 @@ namespace
 constexpr int SaveDelayMs = 500;
 // Far above 32 fields of automation::FieldTextLimit characters, even with
 // every character escaped: whatever is saved is read back.
-constexpr qint64 LargestFile = 4 * 1024 * 1024;
+constexpr std::size_t LargestFile = 4 * 1024 * 1024;
 
 // Whether something, even a dangling link, has this name.
 bool taken(const QString& path)
@@ -61,31 +57,6 @@ QString placeProblem(const QString& path)
     if (st.st_uid != ::getuid())
         return QStringLiteral("belongs to another user");
     return {};
-}
-
-// The file's text, read without following a link or waiting on a FIFO.
-QString readRegular(const QString& path, QByteArray& text)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(),
-                          O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
-        return QString::fromLocal8Bit(std::strerror(errno));
-    struct stat st {
-    };
-    QString problem;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-        problem = QStringLiteral("is not a regular file");
-    else if (st.st_size > LargestFile)
-        problem = QStringLiteral("larger than %1 bytes").arg(LargestFile);
-    else {
-        QFile file;
-        if (!file.open(fd, QIODevice::ReadOnly))
-            problem = file.errorString();
-        else
-            text = file.readAll();
-    }
-    ::close(fd);
-    return problem;
 }
 
 } // namespace
@@ -155,8 +126,11 @@ QString ScheduleStore::load()
     m_keeping = true;
     if (!taken(m_path))
         return {}; // nothing kept yet
-    QByteArray text;
-    problem = readRegular(m_path, text);
+    // Without following a link or waiting on a FIFO.
+    const fenwix::ReadFile read = fenwix::readRegular(QFile::encodeName(m_path).toStdString(),
+                                                      LargestFile, fenwix::Links::Refuse);
+    problem = QString::fromStdString(read.problem);
+    const QByteArray text = QByteArray::fromStdString(read.bytes);
     QJsonObject fields;
     if (problem.isEmpty()) {
         QJsonParseError error{};
@@ -211,12 +185,10 @@ QString ScheduleStore::saveNow()
     }
     const QJsonObject root{{QStringLiteral("version"), 1}, {QStringLiteral("fields"), fields}};
     QString problem = placeProblem(m_path);
-    if (problem.isEmpty()) {
-        QSaveFile file(m_path); // written aside and renamed: never half a file
-        if (!file.open(QIODevice::WriteOnly) || file.write(QJsonDocument(root).toJson()) < 0 ||
-            !file.commit())
-            problem = file.errorString();
-    }
+    if (problem.isEmpty()) // written aside and renamed: never half a file
+        problem = QString::fromStdString(
+            fenwix::replaceFile(QFile::encodeName(m_path).toStdString(),
+                                QJsonDocument(root).toJson().toStdString(), 0600));
     if (!problem.isEmpty())
         problem =
             QStringLiteral("schedule file %1: %2; the schedule is not kept").arg(m_path, problem);

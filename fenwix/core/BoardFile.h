@@ -2,38 +2,15 @@
 #pragma once
 
 #include "fenwix/core/Advice.h"
+#include "fenwix/core/Files.h"
 #include "fenwix/fenwix_board.h"
 
 #include <functional>
 #include <string>
 #include <string_view>
-#include <sys/types.h>
 
 namespace fenwix
 {
-
-// Empty when path may be replaced: nothing is there, or a regular file or a
-// link (the link itself is replaced); a device, FIFO or folder is left alone.
-std::string replaceProblem(const std::string& path);
-
-// Replaces the file at path atomically: a temporary copy in the same folder,
-// created exclusively under an unguessable name, renamed over it. The caller
-// asks replaceProblem first. Returns empty or what went wrong.
-std::string replaceFile(const std::string& path, std::string_view contents);
-
-// Removes the temporary copies that writers of path killed mid-replace left
-// behind: this user's own regular files, of processes that no longer run.
-void removeDeadTemporaries(const std::string& path);
-
-// An exclusive advisory lock at lockPath (a regular file, never through a
-// link) holding the holder's pid. fd: the open lock, or -1 with the problem,
-// and the pid of the process that holds it when another does.
-struct HeldLock {
-    int fd;
-    std::string problem;
-    std::string holder;
-};
-HeldLock holdLock(const std::string& lockPath, mode_t mode);
 
 // The board state file of one port: the state after each call and its
 // status, for the board viewer and scripts. On the virtual board it is the

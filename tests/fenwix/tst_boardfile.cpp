@@ -288,7 +288,13 @@ void tst_BoardFile::virtualBoardHeldByOne()
     const QString board = QString::fromStdString(c.boardPath);
     Lines second;
     auto holder = std::make_unique<Port>(c, DeviceOps{}, Reporter{});
+    const mode_t umask = ::umask(077); // the viewer of another session still reads it
     holder->out(1);
+    ::umask(umask);
+    struct stat st {
+    };
+    QVERIFY(::stat(c.boardPath.c_str(), &st) == 0);
+    QCOMPARE(st.st_mode & 0777, mode_t(0644));
     Port other(c, DeviceOps{}, second.reporter());
     other.out(2);
     other.out(3);
