@@ -4,7 +4,9 @@
 // A parallel port that exists only in the test, and what the port library's
 // tests share: the lines it reports and a ppdev configuration on the fake.
 #include "fenwix/core/Port.h"
+#include "tests/support/RelayBoard.h"
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -17,6 +19,7 @@
 #include <QTemporaryDir>
 #include <string>
 #include <sys/ioctl.h>
+#include <thread>
 #include <vector>
 
 namespace fakeport
@@ -103,49 +106,75 @@ struct FakeDevice {
     }
 };
 
-// A USB relay board behind hidraw that exists only in the test: answers the
-// name, feature report 0 and the relay commands, recording the commands.
+// A USB relay board behind hidraw that exists only in the test: the shared
+// stand-in's protocol on the device operations, recording the commands.
+// Unplugged, its node is gone and a descriptor opened before fails, as the
+// kernel's do; plugged back, only a new open reaches it.
 struct FakeRelayBoard {
     std::mutex mutex; // the library's own thread writes to it
+    standin::RelayBoard board;
     std::vector<std::string> commands;
-    int relays = 8;
-    unsigned state = 0;
-    bool stuck = false;   // takes commands but switches nothing
-    int failCommands = 0; // this many commands fail with ENODEV (unplugged)
+    bool shortReport = false; // answers feature report 0 with too few bytes
+    bool plugged = true;
+    int plugs = 0; // descriptors of an earlier plug-in are dead
+
+    void unplug()
+    {
+        std::lock_guard lock(mutex);
+        plugged = false;
+        ++plugs;
+        board.powerOff();
+    }
+    void plugBack()
+    {
+        std::lock_guard lock(mutex);
+        plugged = true;
+    }
+
+    // Each transfer takes this long (a USB transfer), outside the lock, so
+    // two at once would overlap and be seen.
+    std::chrono::milliseconds transfer{0};
+    std::atomic<int> inside = 0;
+    std::atomic<bool> overlapped = false;
 
     fenwix::DeviceOps ops()
     {
         return fenwix::DeviceOps{
-            [](const char*, int) { return 43; },
-            [this](int, unsigned long request, void* arg) {
+            [this](const char*, int) {
                 std::lock_guard lock(mutex);
-                auto* bytes = static_cast<unsigned char*>(arg);
-                if (_IOC_NR(request) == _IOC_NR(HIDIOCGRAWNAME(0)))
-                    return std::snprintf(static_cast<char*>(arg), _IOC_SIZE(request), "USBRelay%d",
-                                         relays);
-                if (_IOC_NR(request) == _IOC_NR(HIDIOCGFEATURE(0))) {
-                    std::memcpy(bytes + 1, "R8AAA", 5);
-                    bytes[8] = static_cast<unsigned char>(state);
-                    return 9;
-                }
-                if (_IOC_NR(request) != _IOC_NR(HIDIOCSFEATURE(0)))
-                    return errno = ENOTTY, -1;
-                if (failCommands > 0 && failCommands--)
-                    return errno = ENODEV, -1;
-                const unsigned bit = bytes[2] ? 1u << (bytes[2] - 1) : 0;
-                const std::map<int, std::string> names{
-                    {0xFF, "on "}, {0xFD, "off "}, {0xFE, "all on"}, {0xFC, "all off"}};
-                commands.push_back(names.at(bytes[1]) +
-                                   (bit ? std::to_string(bytes[2]) : std::string()));
-                if (!stuck)
-                    state = bytes[1] == 0xFE   ? (1u << relays) - 1
-                            : bytes[1] == 0xFC ? 0
-                            : bytes[1] == 0xFF ? state | bit
-                                               : state & ~bit;
-                return 9;
+                return plugged ? 100 + plugs : (errno = ENOENT, -1);
+            },
+            [this](int fd, unsigned long request, void* arg) {
+                if (inside++ != 0)
+                    overlapped = true;
+                std::this_thread::sleep_for(transfer);
+                const int answer = transferred(fd, request, static_cast<unsigned char*>(arg));
+                const int err = errno;
+                --inside;
+                errno = err;
+                return answer;
             },
             [](int) { return 0; },
         };
+    }
+
+  private:
+    int transferred(int fd, unsigned long request, unsigned char* bytes)
+    {
+        std::lock_guard lock(mutex);
+        if (!plugged || fd != 100 + plugs)
+            return errno = ENODEV, -1;
+        if (_IOC_NR(request) == _IOC_NR(HIDIOCGRAWNAME(0)))
+            return std::snprintf(reinterpret_cast<char*>(bytes), _IOC_SIZE(request), "USBRelay%d",
+                                 board.relayCount());
+        if (_IOC_NR(request) == _IOC_NR(HIDIOCGFEATURE(0))) {
+            board.answer(bytes);
+            return shortReport ? 5 : int(standin::RelayBoard::ReportSize);
+        }
+        if (_IOC_NR(request) != _IOC_NR(HIDIOCSFEATURE(0)))
+            return errno = ENOTTY, -1;
+        commands.push_back(board.command(bytes));
+        return int(standin::RelayBoard::ReportSize);
     }
 };
 

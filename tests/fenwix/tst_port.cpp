@@ -265,43 +265,61 @@ void tst_Port::usbRelayBoard_data()
 {
     QTest::addColumn<QString>("choice");
     QTest::addColumn<int>("relays");
-    QTest::addColumn<bool>("stuck");
-    QTest::addColumn<int>("unplugged"); // commands that fail before it is back
+    // stuck: switches nothing; short: too short a feature report; slow: 2 ms a
+    // transfer, and the port destroyed right after the last call; shared:
+    // slow, the calls 8 ms apart, and another thread reading till the last.
+    QTest::addColumn<QString>("quirk");
+    QTest::addColumn<int>("unplugAt"); // unplugged for that write, then back; -1: never
     QTest::addColumn<QList<int>>("values");
-    QTest::addColumn<QStringList>("commands");
+    QTest::addColumn<QStringList>("commands"); // {"*"}: any
     QTest::addColumn<QString>("board");
     QTest::addColumn<QString>("said"); // in the one line reported; empty: none
-    QTest::newRow("only the relays that change")
-        << "hid" << 8 << false << 0 << QList<int>{1, 5, 4} << QStringList{"on 1", "on 3", "off 1"}
-        << "4\nhid:R8AAA ok\n"
-        << "";
-    QTest::newRow("all on, all off: one command each")
-        << "hid:R8AAA" << 8 << false << 0 << QList<int>{255, 0} << QStringList{"all on", "all off"}
-        << "0\nhid:R8AAA ok\n"
-        << "";
-    QTest::newRow("four relays: the higher channels are not switched")
-        << "hid" << 4 << false << 0 << QList<int>{0xF2} << QStringList{"on 2"}
-        << "242\nhid:R8AAA ok\n"
-        << "has 4 relays: channels 4 to 7";
-    QTest::newRow("a board that holds something else is an error")
-        << "hid" << 8 << true << 0 << QList<int>{1} << QStringList{"on 1"}
-        << "1\nhid:R8AAA error: Input/output error\n"
-        << "holds 0 after 1 was sent";
-    QTest::newRow("unplugged, then back: error, then ok")
-        << "hid" << 8 << false << 1 << QList<int>{1, 1} << QStringList{"on 1"}
-        << "1\nhid:R8AAA ok\n"
-        << "No such device";
-    QTest::newRow("another serial") << "hid:R4BBB" << 8 << false << 0 << QList<int>{1}
-                                    << QStringList{} << "1\nhid:R4BBB error: No such device\n"
-                                    << "no USB relay board with serial R4BBB";
+    auto row = [](const char* name, const char* choice, int relays, const char* quirk, int unplugAt,
+                  const QList<int>& values, const QStringList& commands, const char* board,
+                  const char* said) {
+        QTest::newRow(name) << QString::fromLatin1(choice) << relays << QString::fromLatin1(quirk)
+                            << unplugAt << values << commands << QString::fromLatin1(board)
+                            << QString::fromLatin1(said);
+    };
+    row("only the relays that change", "hid", 8, "", -1, {1, 5, 4}, {"on 1", "on 3", "off 1"},
+        "4\nhid:R8AAA ok\n", "");
+    row("all on, all off: one command each", "hid:R8AAA", 8, "", -1, {255, 0},
+        {"all on", "all off"}, "0\nhid:R8AAA ok\n", "");
+    // Never "all on" for a pattern: every appliance would switch on.
+    row("0 -> 3 relay by relay", "hid", 8, "", -1, {3}, {"on 1", "on 2"}, "3\nhid:R8AAA ok\n", "");
+    row("0 -> 170 relay by relay", "hid", 8, "", -1, {170}, {"on 2", "on 4", "on 6", "on 8"},
+        "170\nhid:R8AAA ok\n", "");
+    row("four relays: the higher channels are not switched, said once", "hid", 4, "", -1,
+        {0xF2, 0xF3}, {"on 2", "on 1"}, "243\nhid:R8AAA ok\n", "has 4 relays: channels 4 to 7");
+    row("a board that holds something else is an error", "hid", 8, "stuck", -1, {1}, {"on 1"},
+        "1\nhid:R8AAA error: Input/output error\n", "holds 0 after 1 was sent");
+    row("a short feature report is a protocol error", "hid", 8, "short", -1, {1}, {},
+        "1\nhid error: Protocol error\n", "Protocol error");
+    // Plugged back, the board has lost power: it is opened again and set.
+    row("unplugged, then back: error, then ok", "hid", 8, "", 1, {1, 3, 3},
+        {"on 1", "on 1", "on 2"}, "3\nhid:R8AAA ok\n", "No such device");
+    row("another serial", "hid:R4BBB", 8, "", -1, {1}, {}, "1\nhid:R4BBB error: No such device\n",
+        "no USB relay board with serial R4BBB");
+    QList<int> burst;
+    for (int v = 0; v < 100; ++v)
+        burst << v;
+    row("a burst on a slow board ends on the last value", "hid", 8, "slow", -1, burst, {"*"},
+        "99\nhid:R8AAA ok\n", "");
+    row("what is queued when the port goes reaches the board", "hid", 8, "slow", -1, {1, 3},
+        {"on 1", "on 2"}, "3\nhid:R8AAA ok\n", "");
+    QList<int> blink;
+    for (int i = 0; i < 20; ++i)
+        blink << (i % 2 ? 0 : 1);
+    row("a read from another thread waits for the write under way", "hid", 8, "shared", -1, blink,
+        {"*"}, "0\nhid:R8AAA ok\n", "");
 }
 
 void tst_Port::usbRelayBoard()
 {
     QFETCH(QString, choice);
     QFETCH(int, relays);
-    QFETCH(bool, stuck);
-    QFETCH(int, unplugged);
+    QFETCH(QString, quirk);
+    QFETCH(int, unplugAt);
     QFETCH(QList<int>, values);
     QFETCH(QStringList, commands);
     QFETCH(QString, board);
@@ -317,9 +335,13 @@ void tst_Port::usbRelayBoard()
             << "HID_ID=" << id << "\n";
     }
     FakeRelayBoard fake;
-    fake.relays = relays;
-    fake.stuck = stuck;
-    fake.failCommands = unplugged;
+    fake.board.setRelayCount(relays);
+    fake.board.stuck = quirk == QLatin1String("stuck");
+    fake.shortReport = quirk == QLatin1String("short");
+    const bool shared = quirk == QLatin1String("shared");
+    const bool slow = shared || quirk == QLatin1String("slow");
+    if (slow)
+        fake.transfer = std::chrono::milliseconds(2);
     Config c;
     c.virtualBoard = false;
     c.hid = true;
@@ -329,20 +351,50 @@ void tst_Port::usbRelayBoard()
     Lines lines;
     {
         Port port(c, fake.ops(), lines.reporter());
-        for (const int v : values)
-            port.out(static_cast<std::int16_t>(v));
-        port.flush();
-        QCOMPARE(readFile(QString::fromStdString(c.boardPath)), board);
-        QCOMPARE(port.in(), stuck || commands.isEmpty() ? (commands.isEmpty() ? -1 : 0)
-                                                        : values.back() & ((1 << relays) - 1));
+        // Reads from another thread meanwhile: never two transfers at once.
+        std::atomic<bool> written = false;
+        std::thread reader([&port, &written, shared] {
+            while (shared && !written)
+                port.in();
+        });
+        for (int i = 0; i < values.size(); ++i) {
+            if (i == unplugAt) {
+                port.flush();
+                fake.unplug();
+            }
+            port.out(static_cast<std::int16_t>(values[i]));
+            if (i == unplugAt) {
+                port.flush();
+                fake.plugBack();
+            }
+            if (shared)
+                std::this_thread::sleep_for(std::chrono::milliseconds(8));
+        }
+        written = true;
+        reader.join();
+        // A read right after the writes sees them.
+        if (!slow)
+            QCOMPARE(port.in(), quirk == QLatin1String("stuck") || commands.isEmpty()
+                                    ? (commands.isEmpty() ? -1 : 0)
+                                    : values.back() & ((1 << relays) - 1));
     }
+    QVERIFY(!fake.overlapped);
+    QCOMPARE(readFile(QString::fromStdString(c.boardPath)), board);
     QStringList sent;
     for (const std::string& command : fake.commands)
         sent << QString::fromStdString(command);
-    QCOMPARE(sent, commands);
+    if (commands != QStringList{"*"})
+        QCOMPARE(sent, commands);
+    QCOMPARE(int(fake.board.relays()), int(slow ? values.back() : fake.board.relays()));
     const QString first =
         lines.lines.empty() ? QString() : QString::fromStdString(lines.lines.front());
     QVERIFY2(said.isEmpty() ? lines.lines.empty() : first.contains(said), qPrintable(first));
+    if (!said.isEmpty()) // once, not at every write
+        QCOMPARE(std::count_if(lines.lines.begin(), lines.lines.end(),
+                               [&said](const std::string& line) {
+                                   return QString::fromStdString(line).contains(said);
+                               }),
+                 1);
 }
 
 int main(int argc, char* argv[])
