@@ -3,6 +3,7 @@
 
 #include "automation/PanelModel.h"
 #include "channels/ChannelTable.h"
+#include "panel/PanelLayout.h"
 
 #include <array>
 #include <chrono>
@@ -24,8 +25,7 @@ namespace panel
 
 class ChannelButton;
 
-// The faces the window uses; the benchmark's bare window is built from them too.
-enum class FontKind { Window, Small, SmallBold, Clock, Title };
+// The font of each face the window uses.
 QFont panelFont(FontKind kind);
 
 // The system's one window: eight channel buttons, 32 schedule fields, the loop

@@ -13,6 +13,8 @@
 // USB relay boards are made through uhid: the kernel's own HID core, hid-generic
 // and hidraw see a USB device, and a child of this program answers its
 // feature reports as such a board does, recording each relay state.
+#include "tests/support/RelayBoard.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -245,8 +247,7 @@ int relayBoard(int relays, const std::string& serial)
     if (::write(fd, &ev, sizeof ev) != sizeof ev)
         return 3;
     std::ofstream log("/tmp/relays-" + serial, std::ios::app);
-    unsigned state = 0;
-    const unsigned all = (1u << relays) - 1;
+    standin::RelayBoard board(relays, serial);
     for (;;) {
         if (::read(fd, &ev, sizeof ev) <= 0)
             return 4;
@@ -254,23 +255,13 @@ int relayBoard(int relays, const std::string& serial)
         if (ev.type == UHID_GET_REPORT) {
             reply.type = UHID_GET_REPORT_REPLY;
             reply.u.get_report_reply.id = ev.u.get_report.id;
-            reply.u.get_report_reply.size = 9; // the report number, then 8 bytes
-            std::memcpy(reply.u.get_report_reply.data + 1, serial.data(),
-                        std::min<std::size_t>(serial.size(), 5));
-            reply.u.get_report_reply.data[8] = static_cast<unsigned char>(state);
+            reply.u.get_report_reply.size = standin::RelayBoard::ReportSize;
+            board.answer(reply.u.get_report_reply.data);
         } else if (ev.type == UHID_SET_REPORT) {
-            const unsigned char* d = ev.u.set_report.data;
-            const unsigned relay = d[2];
-            const bool known = relay >= 1 && relay <= static_cast<unsigned>(relays);
-            if (d[1] == 0xFE)
-                state = all;
-            else if (d[1] == 0xFC)
-                state = 0;
-            else if ((d[1] == 0xFF || d[1] == 0xFD) && known)
-                state = d[1] == 0xFF ? state | (1u << (relay - 1)) : state & ~(1u << (relay - 1));
-            else
-                log << "ignored " << relay << "\n";
-            log << state << "\n" << std::flush;
+            const std::string command = board.command(ev.u.set_report.data);
+            if (command.rfind("ignored", 0) == 0)
+                log << command << "\n";
+            log << board.relays() << "\n" << std::flush;
             reply.type = UHID_SET_REPORT_REPLY;
             reply.u.set_report_reply.id = ev.u.set_report.id;
         } else {
