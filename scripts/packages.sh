@@ -14,11 +14,12 @@ PC_AUTOMATION_BUILD_PACKAGES=(
 PC_AUTOMATION_PACKAGE_PACKAGES=(file dpkg-dev help2man lintian appstream desktop-file-utils)
 # The tests: a virtual X display and its tools, a faked clock, time zones,
 # a session bus, an MQTT broker, QEMU with busybox for the kernel-driver
-# test (its kernel is downloaded by the test, with apt-get download), and
+# test (its kernel is downloaded by the test, with apt-get download, and
+# unpacked once with xz), and
 # clang with its sanitizer and fuzzer runtimes.
 PC_AUTOMATION_TEST_PACKAGES=(
     libx11-dev xvfb xauth xdotool x11-utils faketime tzdata dbus-daemon mosquitto
-    qemu-system-x86 busybox-static cpio
+    qemu-system-x86 busybox-static cpio xz-utils
     clang libclang-rt-14-dev
 )
 
