@@ -286,9 +286,16 @@ void tst_Mqtt::scheduleAndAllOffInHomeAssistant()
     m_peer->send(QStringLiteral("test/pc/channel/0/on-time/set"), "25:00");
     QTRY_VERIFY_WITH_TIMEOUT(bridgeLog().contains(QStringLiteral("ignored \"25:00\"")), Bound);
     QCOMPARE(m_panel->model.fieldText(1), QString());
+    // The last field too: channel 4's OFF TIME minute.
+    m_panel->model.setFieldText(31, QStringLiteral("23"));
+    m_panel->model.setFieldText(32, QStringLiteral("59"));
+    QTRY_COMPARE_WITH_TIMEOUT(m_peer->value("test/pc/channel/4/off-time"), QByteArray("23:59"),
+                              Bound);
     m_panel->model.ToggleChannel(4, automation::PanelModel::Cause::Click);
+    m_peer->send(QStringLiteral("test/pc/all-off/set"), "ON"); // only PRESS acts
     m_peer->send(QStringLiteral("test/pc/all-off/set"), "PRESS");
     QTRY_COMPARE_WITH_TIMEOUT(m_panel->writes, (std::vector<int>{16, 0}), Bound);
+    QTRY_VERIFY(bridgeLog().contains(QStringLiteral("ignored \"ON\" on test/pc/all-off/set")));
 }
 
 void tst_Mqtt::commands_data()
@@ -413,6 +420,8 @@ void tst_Mqtt::brokerRestarted()
     QTRY_VERIFY_WITH_TIMEOUT(
         bridgeLog().contains(QStringLiteral("connected to 127.0.0.1:%1 again").arg(m_port)), Bound);
     QTRY_COMPARE_WITH_TIMEOUT(m_peer->value("test/pc/availability"), QByteArray("online"), Bound);
+    // The new broker kept nothing: the states, unchanged, are published again.
+    QTRY_COMPARE_WITH_TIMEOUT(m_peer->value("test/pc/channel/3/state"), QByteArray("None"), Bound);
     m_peer->send(QStringLiteral("test/pc/channel/1/set"), "ON");
     QTRY_COMPARE_WITH_TIMEOUT(m_panel->writes, std::vector<int>{2}, Bound);
     // One line per change of the connection, not one per attempt.

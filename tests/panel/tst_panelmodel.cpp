@@ -12,6 +12,7 @@
 #include <QTest>
 
 using namespace std::chrono_literals;
+Q_DECLARE_METATYPE(automation::Role)
 
 namespace
 {
@@ -68,6 +69,8 @@ class tst_PanelModel : public QObject
 
   private slots:
     void randomEvents();
+    void catchUp_data();
+    void catchUp();
 };
 
 void tst_PanelModel::randomEvents()
@@ -147,6 +150,36 @@ void tst_PanelModel::randomEvents()
             QCOMPARE(buttons[ch]->text(), model.captions[ch]);
     }
     QVERIFY(model.writes.size() > 2000);
+}
+
+void tst_PanelModel::catchUp_data()
+{
+    QTest::addColumn<int>("board");              // as read back at start; -1: unknown
+    QTest::addColumn<automation::Role>("entry"); // channel 0's, at 8:00
+    QTest::addColumn<QList<int>>("writes");      // at 12:00
+    QTest::newRow("board unknown, all off: the 0 is written")
+        << -1 << automation::Role::OffHour << QList<int>{0};
+    QTest::newRow("board unknown, one on") << -1 << automation::Role::OnHour << QList<int>{1};
+    QTest::newRow("board holds it already") << 0 << automation::Role::OffHour << QList<int>{};
+    QTest::newRow("board holds another byte") << 3 << automation::Role::OffHour << QList<int>{2};
+}
+
+void tst_PanelModel::catchUp()
+{
+    QFETCH(int, board);
+    QFETCH(automation::Role, entry);
+    QFETCH(QList<int>, writes);
+    QList<int> written;
+    automation::PanelModel model([&written](std::int16_t v) { written << v; });
+    model.setClock([] { return QDateTime(QDate(2026, 12, 8), QTime(12, 0)); });
+    if (board >= 0)
+        model.resumeBoard(board);
+    model.setFieldText(automation::fieldOf(0, entry), QStringLiteral("8"));
+    model.setFieldText(automation::fieldOf(0, automation::Role(int(entry) + 1)),
+                       QStringLiteral("0"));
+    QCOMPARE(model.catchUp(), !writes.isEmpty());
+    QCOMPARE(written, writes);
+    QCOMPARE(model.boardState(), writes.isEmpty() ? board : writes.back());
 }
 
 QTEST_MAIN(tst_PanelModel)
