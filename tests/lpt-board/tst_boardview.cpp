@@ -30,8 +30,8 @@ class tst_BoardView : public QObject
   private slots:
     void showsValuesWrittenByTheLibrary_data();
     void showsValuesWrittenByTheLibrary();
-    void fileAppearsLater();
-    void folderAppearsLater();
+    void appearsLater_data();
+    void appearsLater();
     void showsHardwareError();
     void unknownState_data();
     void unknownState();
@@ -73,26 +73,25 @@ void tst_BoardView::showsValuesWrittenByTheLibrary()
     QCOMPARE(view.status(), QStringLiteral("virtual"));
 }
 
-void tst_BoardView::fileAppearsLater()
+void tst_BoardView::appearsLater_data()
 {
-    QTemporaryDir dir;
-    const QString path = dir.filePath("board");
-    board::BoardView view(path);
-    QCOMPARE(view.value(), -1);
-    auto port = virtualPort(path);
-    port.out(3);
-    QTRY_COMPARE_WITH_TIMEOUT(view.value(), 3, 1000);
-    port.out(4);
-    QTRY_COMPARE_WITH_TIMEOUT(view.value(), 4, 1000);
+    QTest::addColumn<QString>("board");
+    QTest::addColumn<QString>("folder"); // made after the viewer starts
+    QTest::newRow("the file") << "board"
+                              << "";
+    QTest::newRow("its folder") << "later/board"
+                                << "later";
 }
 
-void tst_BoardView::folderAppearsLater()
+void tst_BoardView::appearsLater()
 {
+    QFETCH(QString, board);
+    QFETCH(QString, folder);
     QTemporaryDir dir;
-    const QString path = dir.filePath("later/board");
-    board::BoardView view(path);
-    QVERIFY(QDir(dir.path()).mkdir("later"));
-    auto port = virtualPort(path);
+    board::BoardView view(dir.filePath(board));
+    QCOMPARE(view.value(), -1);
+    QVERIFY(folder.isEmpty() || QDir(dir.path()).mkdir(folder));
+    auto port = virtualPort(dir.filePath(board));
     port.out(9);
     QTRY_COMPARE_WITH_TIMEOUT(view.value(), 9, 3000);
     port.out(10);
