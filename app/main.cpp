@@ -9,6 +9,7 @@
 #include "remote/ScheduleStore.h"
 
 #include <memory>
+#include <optional>
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -113,6 +114,8 @@ int main(int argc, char* argv[])
         return remote::runCommand(request);
     }
 
+    if (!cli::displayAvailable())
+        return cli::noDisplay();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("pc-automation"));
 
@@ -121,9 +124,12 @@ int main(int argc, char* argv[])
     if (int status = 0; handedOver(bus, request, status))
         return status;
 
-    // Before the port library is loaded: it reads its board at the first call.
-    if (!request.board.isEmpty())
+    // Before the port library is loaded: it reads its board at the first call,
+    // and names the option in its advice.
+    if (!request.board.isEmpty()) {
         qputenv("FENWIX_LPT1", request.board.toLocal8Bit());
+        qputenv("FENWIX_CHOSEN_WITH", "--board");
+    }
     channels::PortOutput port;
     port.setFailureHandler([](const QString& report) {
         QMessageBox::critical(nullptr, QStringLiteral("pc-automation"), report);
@@ -131,6 +137,14 @@ int main(int argc, char* argv[])
     });
 
     automation::PanelModel model([&port](std::int16_t value) { port.write(value); });
+    model.setBoardWatch([&port]() -> std::optional<automation::PanelModel::BoardReading> {
+        QString message;
+        const int held = port.status(message);
+        if (held == channels::PortOutput::ReadUnavailable)
+            return std::nullopt;
+        return automation::PanelModel::BoardReading{held, message,
+                                                    held == channels::PortOutput::Pending};
+    });
     panel::ControlPanel window(model);
 
     std::unique_ptr<remote::ScheduleStore> store;

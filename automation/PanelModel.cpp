@@ -14,6 +14,32 @@ PanelModel::PanelModel(channels::PortWrite write, QObject* parent)
       m_channels{OutputState, [this](std::int16_t value) { writePort(value, m_cause); },
                  [this](int channel, channels::ChannelState state) { setShown(channel, state); }}
 {
+    m_watchTimer.setInterval(WatchInterval);
+    connect(&m_watchTimer, &QTimer::timeout, this, [this] { checkBoard(true); });
+    m_confirmTimer.setSingleShot(true);
+    m_confirmTimer.setInterval(20);
+    connect(&m_confirmTimer, &QTimer::timeout, this, [this] { checkBoard(true); });
+}
+
+bool PanelModel::checkBoard(bool announce)
+{
+    const std::optional<BoardReading> reading = m_watch ? m_watch() : std::nullopt;
+    if (!reading)
+        return false;
+    if (!m_watchTimer.isActive())
+        m_watchTimer.start();
+    if (reading->pending) {
+        m_confirmTimer.start();
+        return true;
+    }
+    const int held = reading->held >= 0 && reading->held <= 255 ? reading->held : -1;
+    const QString status = reading->status.isEmpty() ? QStringLiteral("ok") : reading->status;
+    const bool changed = held != m_boardState || status != m_boardStatus;
+    m_boardState = held;
+    m_boardStatus = status;
+    if (changed && announce)
+        emit stateChanged();
+    return true;
 }
 
 QString PanelModel::causeName(Cause cause)
@@ -72,7 +98,8 @@ void PanelModel::writePort(std::int16_t value, Cause cause)
 {
     if (m_write)
         m_write(value);
-    m_boardState = value & 0xFF;
+    if (!checkBoard(false))
+        m_boardState = value & 0xFF;
     emit portWritten(value, causeName(cause));
     emit stateChanged();
 }
@@ -128,6 +155,8 @@ void PanelModel::resumeBoard(int byte)
 {
     OutputState = static_cast<std::int16_t>(byte & 0xFF);
     m_boardState = byte & 0xFF;
+    if (m_watch)
+        m_watchTimer.start();
     channels::RefreshCaptions(m_channels); // announces the change
 }
 

@@ -8,10 +8,12 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <QDateTime>
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
 // The panel without its window: the output byte, the stop request, the 32
 // schedule fields, each channel's shown state (its caption follows from it),
@@ -32,6 +34,22 @@ class PanelModel : public QObject
 
     explicit PanelModel(channels::PortWrite write, QObject* parent = nullptr);
 
+    // What the port library says of the board: the byte it holds (-1 while
+    // it fails or is not known) and "ok" or the problem; pending while a
+    // write is on its way to it.
+    struct BoardReading {
+        int held = -1;
+        QString status;
+        bool pending = false;
+    };
+    // Asks the library, without waiting; nothing when it cannot say, and
+    // then the board is taken to hold each byte written, as before.
+    using BoardWatch = std::function<std::optional<BoardReading>()>;
+    // From the first write (or the board resumed) on, the board is asked
+    // after each write and once a second.
+    void setBoardWatch(BoardWatch watch) { m_watch = std::move(watch); }
+    static constexpr std::chrono::milliseconds WatchInterval{1000};
+
     // Seams for tests: the clock the scheduler and the window read, and the
     // shortest length of one loop-test step.
     void setClock(std::function<QDateTime()> clock) { m_clock = std::move(clock); }
@@ -40,10 +58,13 @@ class PanelModel : public QObject
 
     std::int16_t outputState() const { return OutputState; }
     std::int16_t stopRequested() const { return StopRequested; }
-    // The byte the board holds as far as this panel knows: the last byte it
-    // wrote, or the one read back at start; -1 while unknown. STOP, which
+    // The byte the board holds as far as this panel knows: what the port
+    // library confirmed (without one that can say: the last byte written),
+    // or the one read back at start; -1 while unknown or failing. STOP, which
     // clears OutputState without writing, leaves it.
     int boardState() const { return m_boardState; }
+    // "ok", or why the board is not known to hold what was written.
+    QString boardStatus() const { return m_boardStatus; }
     std::int32_t pauseScratch() const { return m_scratch; }
     bool isClosing() const { return m_closing; }
 
@@ -90,6 +111,9 @@ class PanelModel : public QObject
 
   private:
     void writePort(std::int16_t value, Cause cause);
+    // Asks the library how the board is; false when it cannot say. Says
+    // stateChanged when something changed and announce is set.
+    bool checkBoard(bool announce);
     // OutputState set, the byte written and every caption shown for it.
     void writeWhole(std::int16_t value, Cause cause);
     void setShown(int channel, channels::ChannelState state);
@@ -97,6 +121,10 @@ class PanelModel : public QObject
     std::int16_t OutputState = 0;
     std::int16_t StopRequested = 0;
     int m_boardState = -1;
+    QString m_boardStatus = QStringLiteral("ok");
+    BoardWatch m_watch;
+    QTimer m_watchTimer;   // once a second, from the first write
+    QTimer m_confirmTimer; // soon, while a write is on its way
     volatile std::int32_t m_scratch = 0;
     bool m_closing = false;
     std::array<QString, FieldCount> m_fields;

@@ -95,6 +95,8 @@ bool PortOutput::load()
         if (m_function) {
             m_readFunction =
                 reinterpret_cast<InFunction>(m_library.resolve(m_options.readFunction.constData()));
+            m_statusFunction = reinterpret_cast<StatusFunction>(
+                m_library.resolve(m_options.statusFunction.constData()));
             return true;
         }
         problem = QStringLiteral("%1 has no function %2")
@@ -123,6 +125,18 @@ int PortOutput::read()
     if (m_failed || (!m_function && !load()) || !m_readFunction)
         return ReadUnavailable;
     const int value = m_readFunction();
+    return value >= 0 && value <= 255 ? value : -1;
+}
+
+int PortOutput::status(QString& message)
+{
+    if (m_failed || (!m_function && !load()) || !m_statusFunction)
+        return ReadUnavailable;
+    char text[1024] = {};
+    const int value = m_statusFunction(text, sizeof text);
+    message = QString::fromLocal8Bit(text);
+    if (value == -2)
+        return Pending;
     return value >= 0 && value <= 255 ? value : -1;
 }
 

@@ -25,6 +25,7 @@ class PortOutput
         QByteArray function = QByteArrayLiteral("FENWIX_OUT_LPT1");
         // Optional: an older or foreign library may lack it.
         QByteArray readFunction = QByteArrayLiteral("FENWIX_IN_LPT1");
+        QByteArray statusFunction = QByteArrayLiteral("FENWIX_STATUS_LPT1");
         // Searched, in order, only after the platform's ordinary search failed.
         QStringList fallbackDirs = defaultFallbackDirs();
     };
@@ -40,6 +41,12 @@ class PortOutput
     // The byte the board holds (0 to 255), -1 when the library cannot know
     // it, or ReadUnavailable. Loads the library as a write does.
     int read();
+    // What the board was last found to hold (0 to 255), -1 while it fails
+    // (message says why) or is not known, Pending while writes are on their
+    // way, or ReadUnavailable when the library cannot say. Never waits for
+    // the board.
+    static constexpr int Pending = -3;
+    int status(QString& message);
 
     void setFailureHandler(FailureHandler handler) { m_onFailure = std::move(handler); }
     bool isLoaded() const { return m_function != nullptr; }
@@ -58,15 +65,18 @@ class PortOutput
 #if defined(_WIN32) && !defined(_WIN64)
     using OutFunction = void(__stdcall*)(std::int16_t);
     using InFunction = std::int16_t(__stdcall*)();
+    using StatusFunction = std::int16_t(__stdcall*)(char*, std::int32_t);
 #else
     using OutFunction = void (*)(std::int16_t);
     using InFunction = std::int16_t (*)();
+    using StatusFunction = std::int16_t (*)(char*, std::int32_t);
 #endif
 
     Options m_options;
     QLibrary m_library;
     OutFunction m_function = nullptr;
     InFunction m_readFunction = nullptr;
+    StatusFunction m_statusFunction = nullptr;
     bool m_failed = false;
     FailureHandler m_onFailure = &PortOutput::reportAndExit;
 };

@@ -38,6 +38,18 @@ FENWIX_API void FENWIX_CALL FENWIX_OUT_LPT1(int16_t value);
  * known (no port, no permission, no board file yet). */
 FENWIX_API int16_t FENWIX_CALL FENWIX_IN_LPT1(void);
 
+/* Whether the board holds what was written, without waiting for the board:
+ * returns the byte it was last found to hold (0 to 255), -1 while it cannot
+ * be reached, does not hold what was written, or is not known yet, or -2
+ * while writes are still on their way to a USB board (ask again soon).
+ * message (size bytes, always NUL-terminated when size > 0) gets "ok",
+ * "pending", or what is wrong and what to do. Each call also has the board looked at
+ * again (a USB board on the library's own thread, seen by a later call), so
+ * a board unplugged, switched by another program or back is noticed. The
+ * program may say FENWIX_CHOSEN_WITH=OPTION when its OPTION set FENWIX_LPT1,
+ * and the advice then names that option. */
+FENWIX_API int16_t FENWIX_CALL FENWIX_STATUS_LPT1(char* message, int32_t size);
+
 #ifdef __cplusplus
 }
 #endif

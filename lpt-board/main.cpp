@@ -23,6 +23,8 @@ int main(int argc, char* argv[])
         status >= 0)
         return status;
 
+    if (!cli::displayAvailable())
+        return cli::noDisplay();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("lpt-board"));
     const fenwix::BoardLocation board = fenwix::boardLocation(&std::getenv);

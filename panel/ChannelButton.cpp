@@ -69,12 +69,23 @@ ChannelButton::ChannelButton(const QString& caption, QWidget* parent) : QPushBut
     (void)installed;
 }
 
-void ChannelButton::setLit(bool lit)
+void ChannelButton::setLamp(Lamp lamp, const QString& problem)
 {
-    if (lit == m_lit)
+    const QString about =
+        problem.isEmpty() ? QString() : QStringLiteral("The board's state is unknown: ") + problem;
+    if (about != accessibleDescription()) {
+        // The library's words, shown as text whatever they hold.
+        setToolTip(about.isEmpty() ? QString()
+                                   : QStringLiteral("<p>%1</p>").arg(about.toHtmlEscaped()));
+        setAccessibleDescription(about);
+    }
+    if (lamp == m_lamp)
         return;
-    m_lit = lit;
+    const bool wasLit = isLit();
+    m_lamp = lamp;
     update();
+    if (wasLit == isLit())
+        return;
     QAccessible::State changed;
     changed.checked = true;
     QAccessibleStateChangeEvent event(this, changed);
@@ -93,7 +104,7 @@ void ChannelButton::paintEvent(QPaintEvent*)
     QStylePainter painter(this);
     QStyleOptionButton option;
     initStyleOption(&option);
-    if (m_lit) {
+    if (isLit()) {
         // One palette, kept: the style caches what it draws by the palette.
         if (m_litBase != palette().cacheKey()) {
             m_litBase = palette().cacheKey();
@@ -104,10 +115,11 @@ void ChannelButton::paintEvent(QPaintEvent*)
         option.palette = m_litPalette;
     }
     painter.drawControl(QStyle::CE_PushButton, option);
-    if (!m_lit)
+    if (m_lamp == Lamp::Off)
         return;
     painter.setPen(LampOutline);
-    painter.setBrush(LitFill.lighter(115));
+    painter.setBrush(isLit() ? QBrush(LitFill.lighter(115))
+                             : QBrush(QColor(90, 90, 90), Qt::BDiagPattern));
     painter.drawRect(lampRect().adjusted(0, 0, -1, -1));
 }
 

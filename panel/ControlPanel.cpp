@@ -92,6 +92,10 @@ ControlPanel::ControlPanel(automation::PanelModel& model, QWidget* parent)
     Timer2.start();
 
     connect(&m_model, &automation::PanelModel::captionChanged, this, &ControlPanel::showCaption);
+    connect(&m_model, &automation::PanelModel::stateChanged, this, [this] {
+        for (int channel = 0; channel < channels::ChannelCount; ++channel)
+            showLamp(channel);
+    });
     connect(&m_model, &automation::PanelModel::fieldChanged, this,
             [this](int number, const QString& text) {
                 if (QLineEdit* edit = field(number); edit && edit->text() != text)
@@ -211,10 +215,23 @@ void ControlPanel::showCaption(int channel, const QString& caption)
 {
     if (channel < 0 || channel >= channels::ChannelCount)
         return;
-    ChannelButton* button = m_channelButtons[static_cast<std::size_t>(channel)];
-    button->setText(caption);
-    // The look follows the caption shown, not the output byte.
-    button->setLit(m_model.channelState(channel) == channels::ChannelState::On);
+    m_channelButtons[static_cast<std::size_t>(channel)]->setText(caption);
+    showLamp(channel);
+}
+
+void ControlPanel::showLamp(int channel)
+{
+    // What the board holds; what was commanded while that is not known yet
+    // (nothing written); never lit while the board fails.
+    const int board = m_model.boardState();
+    const bool failing = m_model.boardStatus() != QLatin1String("ok");
+    const bool on = board >= 0 ? channels::isOn(board, channel)
+                               : m_model.channelState(channel) == channels::ChannelState::On;
+    m_channelButtons[static_cast<std::size_t>(channel)]->setLamp(
+        failing ? ChannelButton::Lamp::Unknown
+        : on    ? ChannelButton::Lamp::Lit
+                : ChannelButton::Lamp::Off,
+        failing ? m_model.boardStatus() : QString());
 }
 
 QStringList ControlPanel::captions() const

@@ -75,6 +75,7 @@ class ControlPanel : public QWidget
   private:
     void buildControls();
     void showCaption(int channel, const QString& caption);
+    void showLamp(int channel);
 
     std::unique_ptr<automation::PanelModel> m_ownModel;
     automation::PanelModel& m_model;

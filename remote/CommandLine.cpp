@@ -179,6 +179,10 @@ int runCommand(const Request& request)
                 cli::ExitUnavailable,
                 QStringLiteral("the panel did not answer: %1").arg(panel->lastError().message()));
         std::printf("OutputState=%d\nBoardState=%d\n", value, board);
+        // A panel of an older version has no status: the line is left out.
+        const QString status = panel->boardStatus();
+        if (!panel->lastError().isValid())
+            std::printf("BoardStatus=%s\n", qPrintable(shellQuoted(status)));
         for (int ch = 0; ch < channels::ChannelCount; ++ch)
             std::printf("BIT%d=%s\n", ch,
                         board < 0 || board > 255    ? "unknown"

@@ -106,6 +106,24 @@ inline int finish(const Common& common, const char* version)
     return -1;
 }
 
+// Whether a window can be shown: a display, or a platform chosen by hand
+// (QT_QPA_PLATFORM, offscreen among them). Without one Qt would abort.
+inline bool displayAvailable()
+{
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        if (!qEnvironmentVariableIsEmpty(name))
+            return true;
+    return false;
+}
+
+// Says there is no display, in one line, and gives the status to exit with.
+inline int noDisplay()
+{
+    say(QStringLiteral("no display: set DISPLAY or WAYLAND_DISPLAY, or run under a desktop "
+                       "session"));
+    return ExitUnavailable;
+}
+
 // SIGTERM (logout, systemd), SIGINT and SIGHUP end the event loop, so the
 // program leaves as after a normal quit (aboutToQuit runs).
 inline void quitOnSignals()

@@ -20,7 +20,7 @@ using Cause = automation::PanelModel::Cause;
 PanelBus::PanelBus(automation::PanelModel& model, QObject* parent)
     : QObject(parent), m_model(model), m_announcedState(model.outputState()),
       m_announcedBoard(static_cast<qint16>(model.boardState())),
-      m_announcedCaptions(model.captions())
+      m_announcedStatus(model.boardStatus()), m_announcedCaptions(model.captions())
 {
     new PanelAdaptor(this); // owned by this object; relays its signals
     connect(&m_model, &automation::PanelModel::portWritten, this, &PanelBus::PortWritten);
@@ -43,6 +43,11 @@ qint16 PanelBus::outputState() const
 qint16 PanelBus::boardState() const
 {
     return static_cast<qint16>(m_model.boardState());
+}
+
+QString PanelBus::boardStatus() const
+{
+    return m_model.boardStatus();
 }
 
 QStringList PanelBus::captions() const
@@ -145,6 +150,10 @@ void PanelBus::announceChanges()
     if (boardState() != m_announcedBoard) {
         m_announcedBoard = boardState();
         changed.insert(QLatin1String(member::BoardState), QVariant::fromValue(m_announcedBoard));
+    }
+    if (boardStatus() != m_announcedStatus) {
+        m_announcedStatus = boardStatus();
+        changed.insert(QLatin1String(member::BoardStatus), m_announcedStatus);
     }
     const QStringList shown = m_model.captions();
     if (shown != m_announcedCaptions) {

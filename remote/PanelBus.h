@@ -23,6 +23,7 @@ class PanelBus : public QObject, protected QDBusContext
     Q_OBJECT
     Q_PROPERTY(qint16 OutputState READ outputState)
     Q_PROPERTY(qint16 BoardState READ boardState)
+    Q_PROPERTY(QString BoardStatus READ boardStatus)
     Q_PROPERTY(QStringList Captions READ captions)
     Q_PROPERTY(QString Board READ board)
 
@@ -37,6 +38,7 @@ class PanelBus : public QObject, protected QDBusContext
     QString board() const { return m_board; }
     void setBoard(const QString& board) { m_board = board; }
     qint16 boardState() const;
+    QString boardStatus() const;
     QStringList captions() const;
 
   public slots:
@@ -65,6 +67,7 @@ class PanelBus : public QObject, protected QDBusContext
     automation::PanelModel& m_model;
     qint16 m_announcedState = 0;
     qint16 m_announcedBoard = -1;
+    QString m_announcedStatus;
     QStringList m_announcedCaptions;
     QString m_board;
     std::optional<QDBusConnection> m_bus; // once exported

@@ -76,6 +76,30 @@ std::string errorText(int err)
     return std::strerror(err);
 }
 
+std::string advised(std::string line, const std::string& chosenWith, bool bare)
+{
+    constexpr std::string_view Prefix = "FENWIX: ";
+    if (bare && line.compare(0, Prefix.size(), Prefix) == 0)
+        line.erase(0, Prefix.size());
+    if (chosenWith.empty())
+        return line;
+    constexpr std::string_view Variable = "set FENWIX_LPT1 to";
+    const std::string option = "start the panel with " + chosenWith + " set to";
+    for (auto at = line.find(Variable); at != std::string::npos;
+         at = line.find(Variable, at + option.size()))
+        line.replace(at, Variable.size(), option);
+    return line;
+}
+
+Reporter advisedReporter(Reporter report, const std::string& chosenWith)
+{
+    if (chosenWith.empty())
+        return report;
+    return [report = std::move(report), chosenWith](std::string_view line) {
+        report(advised(std::string(line), chosenWith));
+    };
+}
+
 std::string deviceStatus(const std::string& device, int err)
 {
     return device + (err ? " error: " + errorText(err) : std::string(" ok"));

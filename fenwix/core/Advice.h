@@ -16,6 +16,14 @@ Reporter stderrReporter();
 
 std::string errorText(int err);
 
+// line as said to a user who chose the board with a program's option
+// (chosenWith, such as --board) rather than with FENWIX_LPT1; the line
+// itself when chosenWith is empty. Without the "FENWIX: " that starts what
+// is said on stderr when bare.
+std::string advised(std::string line, const std::string& chosenWith, bool bare = false);
+// A reporter that says every line as advised() makes it.
+Reporter advisedReporter(Reporter report, const std::string& chosenWith);
+
 // The board file's status for a device after a write: "<device> ok" or
 // "<device> error: <what>".
 std::string deviceStatus(const std::string& device, int err);

@@ -33,6 +33,11 @@ class Device
     virtual bool isOpen() const = 0;
     // How the board file's status names the device.
     virtual const std::string& name() const = 0;
+    // The problem said last, with what to do; empty while the device works.
+    virtual std::string problem() const = 0;
+    // The byte the board was last found to hold, without asking it; -1 when
+    // not known.
+    virtual int held() const { return -1; }
     // In a child after fork(): the parent's other threads are not there.
     virtual void forgetParentThreads() {}
 };

@@ -30,6 +30,13 @@ class DeviceQueue
     void flush();
     // The device's byte, read after the queued writes.
     int read();
+    // What the device last confirmed, without waiting: the byte it holds
+    // (-1 while it fails or is not known, Pending while writes are on their
+    // way) and its problem (empty: none).
+    static constexpr int Pending = -2;
+    // Asks the thread to read the board again when it is idle, so a later
+    // call sees a board changed, unplugged or back.
+    int known(std::string& problem);
     // In a child after fork(): the thread stayed behind in the parent.
     void forgetParentThreads();
 
@@ -45,6 +52,10 @@ class DeviceQueue
     std::mutex m_deviceMutex; // one transfer at a time: writes and read()
     std::deque<int> m_values;
     bool m_writing = false;
+    bool m_watch = false; // a read is asked for
+    // What the device confirmed last, under m_worker.mutex.
+    int m_known = -1;
+    std::string m_knownProblem;
     WorkerThread m_worker; // started at the first byte
 };
 

@@ -228,6 +228,7 @@ int HidDevice::open()
 
 int HidDevice::write(std::uint8_t byte)
 {
+    m_disagrees = false;
     int err = m_fd < 0 ? open() : 0;
     if (err)
         return err;
@@ -256,7 +257,8 @@ int HidDevice::write(std::uint8_t byte)
                                "at the next write"
                              : "; trying again at the next write"),
                     err);
-    if (m_held != target)
+    m_disagrees = m_held != target;
+    if (m_disagrees)
         return fail(m_name + ": the board holds " + std::to_string(m_held) + " after " +
                         std::to_string(target) +
                         " was sent; check its power supply; trying again at the next write",
@@ -275,6 +277,12 @@ int HidDevice::read()
     if (const int err = getState(nullptr)) {
         fail(m_name + " (" + m_node + "): reading failed: " + errorText(err), err);
         return -1;
+    }
+    // Reached again (plugged back in): that problem is over. A board that
+    // did not switch stays in error until a write succeeds.
+    if (!m_lastProblem.empty() && !m_disagrees) {
+        m_lastProblem.clear();
+        m_reports.say("FENWIX: " + m_name + ": answering again");
     }
     return m_held;
 }

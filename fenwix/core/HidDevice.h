@@ -36,6 +36,8 @@ class HidDevice final : public Device
     bool isOpen() const override { return m_fd >= 0; }
     // "hid:SERIAL" once a board has answered, the choice before.
     const std::string& name() const override { return m_name; }
+    std::string problem() const override { return m_lastProblem; }
+    int held() const override { return m_fd >= 0 ? m_held : -1; }
 
   private:
     // Each returns 0 or an errno value, having said what went wrong.
@@ -57,6 +59,7 @@ class HidDevice final : public Device
     int m_held = 0; // the relays as last read back
     bool m_toldFewer = false;
     std::string m_lastProblem;
+    bool m_disagrees = false; // the last write left the relays otherwise
 };
 
 // Whether FENWIX_LPT1's value names a USB HID relay board rather than a

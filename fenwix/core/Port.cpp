@@ -20,6 +20,8 @@ Config configFromEnvironment(const Getenv& getenv, const std::function<bool(cons
     if (const char* trace = getenv("FENWIX_TRACE"); trace && *trace)
         config.tracePath = trace;
 
+    if (const char* with = getenv("FENWIX_CHOSEN_WITH"); with && *with)
+        config.chosenWith = with;
     const char* lpt = getenv("FENWIX_LPT1");
     if (!lpt || !*lpt) {
         constexpr const char* standard = "/dev/parport0";
@@ -68,7 +70,8 @@ void unregisterPort(Port* port)
 } // namespace
 
 Port::Port(Config config, DeviceOps ops, Reporter report)
-    : m_config(std::move(config)), m_reports(std::move(report)),
+    : m_config(std::move(config)),
+      m_reports(advisedReporter(std::move(report), m_config.chosenWith)),
       m_trace(m_config.tracePath, m_reports),
       m_board(m_config.boardPath, m_config.privateFolder, m_reports, m_config.boardWritten)
 {
@@ -132,7 +135,35 @@ void Port::writeVirtualBoard(std::int16_t value)
     }
     if (problem.empty())
         problem = m_board.replace(value, m_status);
+    m_virtualProblem =
+        problem.empty() ? std::string() : "board file " + m_config.boardPath + ": " + problem;
     m_board.report(std::move(problem));
+}
+
+int Port::status(std::string& problem)
+{
+    std::lock_guard lock(m_mutex);
+    int held = -1;
+    if (m_queue) {
+        held = m_queue->known(problem);
+    } else if (m_device) {
+        // A cheap look at the latch; it also opens and claims a port that
+        // failed before, which is how a port that is back is seen.
+        held = m_device->read();
+        problem = m_device->problem();
+    }
+    if (m_device) {
+        problem = advised(std::move(problem), m_config.chosenWith, true);
+        return problem.empty() || held == DeviceQueue::Pending ? held : -1;
+    }
+    // The virtual board: the file is the board. A write that failed is
+    // tried for nothing here; the place is looked at again.
+    if (!m_virtualProblem.empty() && m_board.placeProblem().empty() && m_board.hold().empty() &&
+        ::access(m_config.boardPath.substr(0, m_config.boardPath.rfind('/') + 1).c_str(), W_OK) ==
+            0)
+        m_virtualProblem.clear();
+    problem = m_virtualProblem;
+    return problem.empty() ? m_board.readVirtual() : -1;
 }
 
 int Port::in()

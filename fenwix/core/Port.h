@@ -25,6 +25,9 @@ struct Config {
     std::string device; // the ppdev device, or a USB relay board's name, when not virtual
     bool hid = false;   // device names a USB relay board
     HidFolders hidFolders;
+    // How the user chose the board, for advice: FENWIX_LPT1, or a program's
+    // option that sets it (FENWIX_CHOSEN_WITH, such as --board).
+    std::string chosenWith;
     std::string boardPath;
     std::string privateFolder; // created and checked before the board is written
     std::string tracePath;     // empty: no trace
@@ -58,6 +61,13 @@ class Port
     void out(std::int16_t value);
     // The byte the board holds, 0 to 255, or -1 when it cannot be known.
     int in();
+    // The board as last confirmed, without waiting for a USB transfer: the
+    // byte it holds, or -1 while it cannot be reached or does not hold what
+    // was written, with problem set to why (empty: it works), or
+    // DeviceQueue::Pending while writes are on their way. Looks at the board
+    // again each time (a USB board on the library's thread, for a later
+    // call).
+    int status(std::string& problem);
 
     // The status line of the last call, as written to the board file (a
     // device written on the library's thread leaves it in the file only).
@@ -83,7 +93,8 @@ class Port
     std::unique_ptr<BoardWriter> m_writer; // with a device
     std::unique_ptr<DeviceQueue> m_queue;  // with a device whose transfers take long
     std::string m_status;
-    int m_statusError = -1; // what m_status was built for: 0 ok, else errno; -1 none yet
+    std::string m_virtualProblem; // why the virtual board was not written
+    int m_statusError = -1;       // what m_status was built for: 0 ok, else errno; -1 none yet
 };
 
 } // namespace fenwix

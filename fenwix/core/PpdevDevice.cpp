@@ -163,6 +163,10 @@ int PpdevDevice::read()
         close();
         return -1;
     }
+    if (!m_lastProblem.empty()) { // opened and claimed again: the port answers
+        m_lastProblem.clear();
+        m_reports.say("FENWIX: " + m_path + ": answering again");
+    }
     return byte;
 }
 

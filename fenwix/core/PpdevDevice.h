@@ -32,6 +32,7 @@ class PpdevDevice final : public Device
     int read() override;
     bool isOpen() const override { return m_fd >= 0; }
     const std::string& name() const override { return m_path; }
+    std::string problem() const override { return m_lastProblem; }
     void forgetParentThreads() override;
 
   private:

@@ -341,8 +341,8 @@ void tst_Remote::commandLine_data()
     row("--off when off", {"--off", "1"}, true, 0, "", {});
     row("--all-off", {"--all-off"}, true, 0, "", {0});
     const QStringList names{"電燈", "收音機", "電鍋", "電扇", "影印機", "販賣機", "自動門", "電視"};
-    QString fresh = QStringLiteral("OutputState=0\nBoardState=-1\n");
-    QString resumed = QStringLiteral("OutputState=37\nBoardState=37\n");
+    QString fresh = QStringLiteral("OutputState=0\nBoardState=-1\nBoardStatus='ok'\n");
+    QString resumed = QStringLiteral("OutputState=37\nBoardState=37\nBoardStatus='ok'\n");
     for (int ch = 0; ch < 8; ++ch) {
         fresh += QStringLiteral("BIT%1=unknown\n").arg(ch);
         resumed += QStringLiteral("BIT%1=%2\n").arg(ch).arg((37 >> ch) & 1 ? "on" : "off");
