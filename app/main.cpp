@@ -185,6 +185,9 @@ int main(int argc, char* argv[])
         resumeBoard(model, port);
     if (request.catchUp)
         model.catchUp();
+    // Once the library is loaded (resumed), what the board holds and whether
+    // it answers, before anyone clicks.
+    model.startWatching();
     claimBus(bus);
 
     window.show();

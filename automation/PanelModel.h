@@ -45,9 +45,11 @@ class PanelModel : public QObject
     // Asks the library, without waiting; nothing when it cannot say, and
     // then the board is taken to hold each byte written, as before.
     using BoardWatch = std::function<std::optional<BoardReading>()>;
-    // From the first write (or the board resumed) on, the board is asked
-    // after each write and once a second.
+    // From the first write (or the board resumed, or startWatching) on, the
+    // board is asked after each write and once a second.
     void setBoardWatch(BoardWatch watch) { m_watch = std::move(watch); }
+    // Asks now, and once a second from now on.
+    void startWatching() { checkBoard(true); }
     static constexpr std::chrono::milliseconds WatchInterval{1000};
 
     // Seams for tests: the clock the scheduler and the window read, and the

@@ -130,7 +130,9 @@ int PortOutput::read()
 
 int PortOutput::status(QString& message)
 {
-    if (m_failed || (!m_function && !load()) || !m_statusFunction)
+    // Never the first to load the library: a missing one is reported at the
+    // first write, as always.
+    if (m_failed || !m_function || !m_statusFunction)
         return ReadUnavailable;
     char text[1024] = {};
     const int value = m_statusFunction(text, sizeof text);

@@ -43,8 +43,8 @@ class PortOutput
     int read();
     // What the board was last found to hold (0 to 255), -1 while it fails
     // (message says why) or is not known, Pending while writes are on their
-    // way, or ReadUnavailable when the library cannot say. Never waits for
-    // the board.
+    // way, or ReadUnavailable when the library cannot say or is not loaded
+    // yet. Never waits for the board.
     static constexpr int Pending = -3;
     int status(QString& message);
 

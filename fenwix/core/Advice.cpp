@@ -93,7 +93,7 @@ std::string advised(std::string line, const std::string& chosenWith, bool bare)
 
 Reporter advisedReporter(Reporter report, const std::string& chosenWith)
 {
-    if (chosenWith.empty())
+    if (chosenWith.empty() || !report)
         return report;
     return [report = std::move(report), chosenWith](std::string_view line) {
         report(advised(std::string(line), chosenWith));

@@ -76,7 +76,7 @@ void DeviceQueue::loop()
 void DeviceQueue::flush()
 {
     std::unique_lock lock(m_worker.mutex);
-    m_worker.done.wait(lock, [this] { return m_values.empty() && !m_writing; });
+    m_worker.done.wait(lock, [this] { return m_values.empty() && !m_writing && !m_watch; });
 }
 
 int DeviceQueue::known(std::string& problem)

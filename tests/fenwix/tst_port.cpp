@@ -50,6 +50,7 @@ class tst_Port : public QObject
     void forkedChildKeepsItsBoard();
     void usbRelayBoard_data();
     void usbRelayBoard();
+    void boardStatus();
 
   private:
     Config ppdevConfig(const char* board) { return fakeport::ppdevConfig(m_tmp, board); }
@@ -395,6 +396,68 @@ void tst_Port::usbRelayBoard()
                                    return QString::fromStdString(line).contains(said);
                                }),
                  1);
+}
+
+void tst_Port::boardStatus()
+{
+    // What the library says of the board, without waiting for it: -1 and
+    // why while it fails, what it holds once it is back.
+    std::string problem;
+    auto status = [&problem](Port& port) {
+        port.status(problem); // a USB board is looked at on the library's thread
+        port.flush();
+        return port.status(problem);
+    };
+    {
+        Config c; // a virtual board another program holds
+        c.boardPath = m_tmp.filePath(QStringLiteral("statusboard")).toStdString();
+        auto holder = std::make_unique<Port>(c, DeviceOps{}, Reporter{});
+        holder->out(1);
+        Port second(c, DeviceOps{}, Reporter{});
+        second.out(2);
+        QCOMPARE(status(second), -1);
+        QVERIFY2(QString::fromStdString(problem).contains("in use by process"), problem.c_str());
+        holder.reset();
+        QCOMPARE(status(second), 1);
+        QVERIFY(problem.empty());
+    }
+    {
+        FakeDevice dev; // a parallel port that is not there, then is
+        dev.openError = ENOENT;
+        Config c = ppdevConfig("statusppdev");
+        c.chosenWith = "--board";
+        Port port(c, dev.ops(), Reporter{});
+        port.out(1);
+        QCOMPARE(status(port), -1);
+        QVERIFY2(QString::fromStdString(problem).contains("start the panel with --board set to"),
+                 problem.c_str());
+        dev.openError = 0;
+        dev.dataLines = 5; // another program wrote the latch meanwhile
+        QCOMPARE(status(port), 5);
+        QVERIFY(problem.empty());
+    }
+    FakeRelayBoard fake; // a USB relay board, watched without a write
+    Config c;
+    c.virtualBoard = false;
+    c.hid = true;
+    c.device = "/dev/hidraw-status";
+    c.boardPath = m_tmp.filePath(QStringLiteral("statushid")).toStdString();
+    Port port(c, fake.ops(), Reporter{});
+    port.out(1);
+    QCOMPARE(status(port), 1);
+    const unsigned char on2[standin::RelayBoard::ReportSize] = {0, 0xFF, 2};
+    fake.board.command(on2); // switched behind the library's back
+    QCOMPARE(status(port), 3);
+    fake.unplug();
+    QCOMPARE(status(port), -1);
+    QVERIFY2(QString::fromStdString(problem).contains("No such device"), problem.c_str());
+    fake.plugBack();
+    QCOMPARE(status(port), 0); // back, without power while it was out
+    QVERIFY(problem.empty());
+    fake.board.stuck = true;
+    port.out(4);
+    QCOMPARE(status(port), -1); // and stays so: it did not switch
+    QVERIFY2(QString::fromStdString(problem).contains("holds 0 after 4"), problem.c_str());
 }
 
 int main(int argc, char* argv[])

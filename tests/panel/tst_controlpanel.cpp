@@ -273,11 +273,16 @@ void tst_ControlPanel::channelLook_data()
     QTest::addColumn<QStringList>("clicks");
     QTest::addColumn<QString>("caption");
     QTest::addColumn<bool>("lit");
-    QTest::newRow("bare name") << QStringList{} << "電鍋" << false;
-    QTest::newRow("on") << QStringList{"BIT2"} << "電鍋開" << true;
-    QTest::newRow("off") << QStringList{"BIT2", "BIT2"} << "電鍋關" << false;
-    // STOP clears the output byte but not the captions: the look stays with them.
-    QTest::newRow("on, then STOP while idle") << QStringList{"BIT2", "STOP"} << "電鍋開" << true;
+    QTest::addColumn<QString>("problem"); // the library's, after each write; empty: none
+    QTest::newRow("bare name") << QStringList{} << "電鍋" << false << "";
+    QTest::newRow("on") << QStringList{"BIT2"} << "電鍋開" << true << "";
+    QTest::newRow("off") << QStringList{"BIT2", "BIT2"} << "電鍋關" << false << "";
+    // STOP clears the output byte but not what the board holds.
+    QTest::newRow("on, then STOP while idle")
+        << QStringList{"BIT2", "STOP"} << "電鍋開" << true << "";
+    // The caption is what was commanded; a board that fails is never drawn lit.
+    QTest::newRow("on, the board fails")
+        << QStringList{"BIT2"} << "電鍋開" << false << "no board <b>here</b>";
 }
 
 void tst_ControlPanel::channelLook()
@@ -285,13 +290,22 @@ void tst_ControlPanel::channelLook()
     QFETCH(QStringList, clicks);
     QFETCH(QString, caption);
     QFETCH(bool, lit);
+    QFETCH(QString, problem);
     Panel p;
+    if (!problem.isEmpty())
+        p.window.model().setBoardWatch([problem] {
+            return automation::PanelModel::BoardReading{-1, problem};
+        });
     p.window.show();
     for (const QString& name : clicks)
         QTest::mouseClick(p.child<QPushButton>(name), Qt::LeftButton);
     auto* button = p.child<panel::ChannelButton>("BIT2");
     QCOMPARE(button->text(), caption);
     QCOMPARE(button->isLit(), lit);
+    QCOMPARE(button->lamp() == panel::ChannelButton::Lamp::Unknown, !problem.isEmpty());
+    QVERIFY(problem.isEmpty() ? button->accessibleDescription().isEmpty()
+                              : button->accessibleDescription().endsWith(problem));
+    QVERIFY(!button->toolTip().contains(QStringLiteral("<b>")));
     // The lamp bar is lit only then: look at the rendered button.
     const QImage image = button->grab().toImage();
     const QColor lamp = image.pixelColor(button->lampRect().center());

@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRandomGenerator>
+#include <QSignalSpy>
 #include <QTest>
 
 using namespace std::chrono_literals;
@@ -71,6 +72,7 @@ class tst_PanelModel : public QObject
     void randomEvents();
     void catchUp_data();
     void catchUp();
+    void boardWatch();
 };
 
 void tst_PanelModel::randomEvents()
@@ -180,6 +182,32 @@ void tst_PanelModel::catchUp()
     QCOMPARE(model.catchUp(), !writes.isEmpty());
     QCOMPARE(written, writes);
     QCOMPARE(model.boardState(), writes.isEmpty() ? board : writes.back());
+}
+
+void tst_PanelModel::boardWatch()
+{
+    // What the library confirms, not what was asked: nothing new while a
+    // write is on its way, -1 with the reason while the board fails, and
+    // the board back within the watch's second.
+    using Reading = automation::PanelModel::BoardReading;
+    std::optional<Reading> reading; // the library cannot say
+    automation::PanelModel model([](std::int16_t) {});
+    model.setBoardWatch([&reading] { return reading; });
+    model.SwitchChannelOn(3, automation::PanelModel::Cause::Click);
+    QCOMPARE(model.boardState(), 8);
+    reading = Reading{-1, QStringLiteral("pending"), true};
+    model.SwitchChannelOn(0, automation::PanelModel::Cause::Click);
+    QCOMPARE(model.boardState(), 8);
+    reading = Reading{9, QStringLiteral("ok")};
+    QTRY_COMPARE(model.boardState(), 9);
+    QSignalSpy changed(&model, &automation::PanelModel::stateChanged);
+    reading = Reading{-1, QStringLiteral("unplugged")};
+    QTRY_COMPARE(model.boardStatus(), QStringLiteral("unplugged"));
+    QCOMPARE(model.boardState(), -1);
+    reading = Reading{0, QStringLiteral("ok")};
+    QTRY_COMPARE(model.boardStatus(), QStringLiteral("ok"));
+    QCOMPARE(model.boardState(), 0);
+    QCOMPARE(changed.count(), 2);
 }
 
 QTEST_MAIN(tst_PanelModel)

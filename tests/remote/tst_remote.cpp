@@ -360,6 +360,11 @@ void tst_Remote::commandLine_data()
     row("--toggle, resumed", {"--toggle", "1"}, true, 0, "", {39}, {"--resume-board"},
         "37\nvirtual\n");
     row("--resume-board, nothing written yet", {"--state"}, true, 0, fresh, {}, {"--resume-board"});
+    row("--state, a port that is not there", {"--state"}, true, 0,
+        "BoardState=-1\nBoardStatus='/dev/parport7: open failed: No such file or directory; load "
+        "the parallel port drivers (sudo modprobe parport_pc ppdev), or start the panel with "
+        "--board set to",
+        {}, {"--board=/dev/parport7", "--resume-board"});
     row("channel 8", {"--on", "8"}, true, 64, "0 to 7", {});
     row("not a number", {"--off", "x"}, true, 64, "0 to 7", {});
     row("a space before", {"--on", " 3"}, true, 64, "0 to 7", {});
