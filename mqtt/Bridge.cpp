@@ -16,7 +16,7 @@ namespace mqtt
 {
 
 Bridge::Bridge(Settings settings, QObject* parent)
-    : QObject(parent), m_settings(std::move(settings))
+    : QObject(parent), m_given(settings), m_settings(std::move(settings))
 {
 }
 
@@ -31,6 +31,7 @@ QString Bridge::becomeKnown(const QString& board)
         file.open(QIODevice::ReadOnly) ? file.readAll().trimmed() : QByteArray();
     const Identity id = identity(machine, board, QSysInfo::machineHostName(), m_settings.nodeId);
     m_node = id.node;
+    m_boardName = board;
     if (m_settings.prefix.isEmpty())
         m_settings.prefix = id.prefix;
     // The remover's id is not the running bridge's, which the broker would cut off.
@@ -97,7 +98,9 @@ int Bridge::removeDiscovery()
     QList<QPair<QByteArray, QByteArray>> removals;
     for (const Entity& entity : entities(m_settings))
         removals.append({discoveryTopic(m_settings, m_node, entity).toUtf8(), QByteArray()});
-    if (!m_connection->publishAndWait(removals)) {
+    const bool acknowledged = m_connection->publishAndWait(removals);
+    m_connection->close({});
+    if (!acknowledged) {
         cli::say(QStringLiteral("the broker did not acknowledge every removal"));
         return cli::ExitFailure;
     }
@@ -129,10 +132,12 @@ void Bridge::received(const QString& topic, const QByteArray& payload, bool reta
     m_router.route(topic, payload, retained);
 }
 
-void Bridge::panelAppeared(const QString& board)
+void Bridge::panelAppeared()
 {
+    if (!m_node.isEmpty() && m_given.nodeId.isEmpty() && m_mirror.boardName() != m_boardName)
+        switchBoard();
     if (m_node.isEmpty()) {
-        if (const QString problem = becomeKnown(board); !problem.isEmpty()) {
+        if (const QString problem = becomeKnown(m_mirror.boardName()); !problem.isEmpty()) {
             cli::say(problem);
             QCoreApplication::exit(cli::ExitUnavailable);
             return;
@@ -141,6 +146,22 @@ void Bridge::panelAppeared(const QString& board)
     }
     publishAvailability();
     publishState(true);
+}
+
+void Bridge::switchBoard()
+{
+    cli::say(QStringLiteral("the panel now drives %1, not %2: the entries of %3 are removed")
+                 .arg(m_mirror.boardName(), m_boardName, m_node));
+    QList<QPair<QByteArray, QByteArray>> removals;
+    for (const Entity& entity : entities(m_settings))
+        removals.append({discoveryTopic(m_settings, m_node, entity).toUtf8(), QByteArray()});
+    if (m_connection->isConnected() && !m_connection->publishAndWait(removals))
+        cli::say(QStringLiteral("the broker did not acknowledge every removal"));
+    m_connection->close(QByteArrayLiteral("offline"));
+    m_connection.reset();
+    m_settings = m_given;
+    m_node.clear();
+    m_published.clear();
 }
 
 bool Bridge::publish(const QString& topic, const QByteArray& payload)
@@ -177,10 +198,17 @@ void Bridge::publishState(bool all)
             continue;
         for (const ScheduleText& t : ScheduleTexts)
             publishChange(channelTopic(m_settings, channel, QLatin1String(t.leaf)),
-                          scheduleText(m_mirror.field(automation::fieldOf(channel, t.hour)),
-                                       m_mirror.field(automation::fieldOf(channel, t.minute))),
+                          scheduleState(m_mirror.field(automation::fieldOf(channel, t.hour)),
+                                        m_mirror.field(automation::fieldOf(channel, t.minute))),
                           all);
     }
+    // The switches are available only while the board answers.
+    const QString status = m_mirror.boardStatus();
+    publishChange(boardTopic(m_settings),
+                  status == QLatin1String("ok") ? QByteArrayLiteral("online")
+                                                : QByteArrayLiteral("offline"),
+                  all);
+    publishChange(boardStatusTopic(m_settings), status.left(TextStateLimit).toUtf8(), all);
     // The byte itself, as the board holds it (STOP's 0 in OutputState is no
     // write), once it is known.
     if (board >= 0)

@@ -43,7 +43,10 @@ class Bridge : public QObject
     QString becomeKnown(const QString& board);
     void connected();
     void received(const QString& topic, const QByteArray& payload, bool retained);
-    void panelAppeared(const QString& board);
+    void panelAppeared();
+    // The panel came back with another board: its entries and topics go,
+    // the new board's come.
+    void switchBoard();
 
     // False when not connected or the client refused it (said once per cause).
     bool publish(const QString& topic, const QByteArray& payload);
@@ -56,8 +59,10 @@ class Bridge : public QObject
     // Discovery, availability and states, as on connecting.
     void publishEverything();
 
+    const Settings m_given; // as the user gave them, before defaults
     Settings m_settings;
-    QString m_node; // empty until the board is known
+    QString m_node;      // empty until the board is known
+    QString m_boardName; // the board the node was made from
     std::unique_ptr<Connection> m_connection;
     PanelMirror m_mirror;
     Router m_router{m_settings, m_mirror};

@@ -10,6 +10,7 @@
 #include <mosquitto.h>
 #include <mqtt_protocol.h>
 #include <QFile>
+#include <thread>
 
 namespace mqtt
 {
@@ -95,7 +96,8 @@ void Connection::connectLoop()
         const int rc =
             mosquitto_connect(m_client, host.constData(), m_settings.port, KeepAliveSeconds);
         if (rc == MOSQ_ERR_SUCCESS) {
-            if (mosquitto_loop_start(m_client) != MOSQ_ERR_SUCCESS)
+            m_threaded = mosquitto_loop_start(m_client) == MOSQ_ERR_SUCCESS;
+            if (!m_threaded)
                 QMetaObject::invokeMethod(this, [this] {
                     problem(QStringLiteral("cannot start the MQTT client's thread"));
                 });
@@ -127,15 +129,28 @@ bool Connection::connectOnce()
 
 bool Connection::publishAndWait(const QList<QPair<QByteArray, QByteArray>>& messages)
 {
-    // This thread runs the client here: the acknowledgements come in its loop.
-    m_acknowledged = 0;
-    for (const auto& [topic, payload] : messages)
-        mosquitto_publish(m_client, nullptr, topic.constData(), int(payload.size()),
-                          payload.constData(), Qos, true);
-    for (int i = 0; i < 100 && m_acknowledged < messages.size(); ++i) // ten seconds at most
-        mosquitto_loop(m_client, 100, 1);
-    mosquitto_disconnect(m_client);
-    return m_acknowledged >= messages.size();
+    auto waiting = [this] {
+        std::lock_guard lock(m_waitingMutex);
+        return !m_waiting.empty();
+    };
+    for (const auto& [topic, payload] : messages) {
+        std::lock_guard lock(m_waitingMutex); // before the acknowledgement can come
+        int mid = 0;
+        if (mosquitto_publish(m_client, &mid, topic.constData(), int(payload.size()),
+                              payload.constData(), Qos, true) == MOSQ_ERR_SUCCESS)
+            m_waiting.insert(mid);
+    }
+    // Ten seconds at most; without the client's own thread, this one runs it.
+    for (int i = 0; i < 1000 && waiting(); ++i) {
+        if (m_threaded)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        else
+            mosquitto_loop(m_client, 10, 1);
+    }
+    std::lock_guard lock(m_waitingMutex);
+    const bool all = m_waiting.empty();
+    m_waiting.clear();
+    return all;
 }
 
 void Connection::close(const QByteArray& lastWords)
@@ -212,9 +227,11 @@ void Connection::onMessage(mosquitto*, void* self, const mosquitto_message* mess
         Qt::QueuedConnection);
 }
 
-void Connection::onPublish(mosquitto*, void* self, int)
+void Connection::onPublish(mosquitto*, void* self, int mid)
 {
-    ++static_cast<Connection*>(self)->m_acknowledged;
+    auto* connection = static_cast<Connection*>(self);
+    std::lock_guard lock(connection->m_waitingMutex);
+    connection->m_waiting.erase(mid);
 }
 
 void Connection::wasConnected(int rc)

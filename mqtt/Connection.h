@@ -6,12 +6,14 @@
 #include "fenwix/core/WorkerThread.h"
 
 #include <atomic>
+#include <mutex>
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QPair>
 #include <QString>
+#include <set>
 
 struct mosquitto;
 struct mosquitto_message;
@@ -43,7 +45,8 @@ class Connection : public QObject
     // when the broker cannot be reached.
     bool connectOnce();
     // Publishes each (topic, payload) retained and waits for the broker's
-    // acknowledgements (a few seconds at most): whether all came.
+    // acknowledgements (ten seconds at most): whether all came. Connected
+    // once, or kept connected (then briefly on the event loop's time).
     bool publishAndWait(const QList<QPair<QByteArray, QByteArray>>& messages);
     // Ends the connection: lastWords is published retained on willTopic first.
     void close(const QByteArray& lastWords);
@@ -82,8 +85,11 @@ class Connection : public QObject
     QString m_lastProblem;
     // The client's thread alone uses these two.
     QElapsedTimer m_connectedFor;
-    int m_quickLosses = 0;               // connections lost soon after they were made, in a row
-    std::atomic<int> m_acknowledged = 0; // for publishAndWait
+    int m_quickLosses = 0; // connections lost soon after they were made, in a row
+    // The message ids publishAndWait waits for, taken out as acknowledged.
+    std::mutex m_waitingMutex;
+    std::set<int> m_waiting;
+    std::atomic<bool> m_threaded = false; // the client's own thread runs
     fenwix::WorkerThread m_connector;
 };
 

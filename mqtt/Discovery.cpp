@@ -56,6 +56,16 @@ QString availabilityTopic(const Settings& s)
     return topicOf(s, QStringLiteral("availability"));
 }
 
+QString boardTopic(const Settings& s)
+{
+    return topicOf(s, QStringLiteral("board"));
+}
+
+QString boardStatusTopic(const Settings& s)
+{
+    return topicOf(s, QStringLiteral("board/status"));
+}
+
 QString allOffTopic(const Settings& s)
 {
     return topicOf(s, QStringLiteral("all-off/set"));
@@ -91,6 +101,11 @@ QStringList commandTopics(const Settings& s)
 
 QList<Entity> entities(const Settings& s)
 {
+    // What switches the board is there only while the board answers too.
+    const QJsonArray withBoard{
+        QJsonObject{{QStringLiteral("topic"), availabilityTopic(s)}},
+        QJsonObject{{QStringLiteral("topic"), boardTopic(s)}},
+    };
     QList<Entity> list;
     for (int channel = 0; channel < channels::ChannelCount; ++channel)
         list.append(
@@ -103,12 +118,22 @@ QList<Entity> entities(const Settings& s)
                  {QStringLiteral("payload_off"), QStringLiteral("OFF")},
                  {QStringLiteral("state_on"), QStringLiteral("ON")},
                  {QStringLiteral("state_off"), QStringLiteral("OFF")},
+                 {QStringLiteral("availability"), withBoard},
+                 {QStringLiteral("availability_mode"), QStringLiteral("all")},
              }});
     list.append({QStringLiteral("button"), QStringLiteral("all_off"),
                  QJsonObject{
                      {QStringLiteral("name"), QStringLiteral("All off")},
                      {QStringLiteral("command_topic"), allOffTopic(s)},
                      {QStringLiteral("payload_press"), QStringLiteral("PRESS")},
+                     {QStringLiteral("availability"), withBoard},
+                     {QStringLiteral("availability_mode"), QStringLiteral("all")},
+                 }});
+    list.append({QStringLiteral("sensor"), QStringLiteral("board_status"),
+                 QJsonObject{
+                     {QStringLiteral("name"), QStringLiteral("Board status")},
+                     {QStringLiteral("state_topic"), boardStatusTopic(s)},
+                     {QStringLiteral("entity_category"), QStringLiteral("diagnostic")},
                  }});
     for (int channel = 0; channel < channels::ChannelCount; ++channel)
         for (const ScheduleText& t : ScheduleTexts)
@@ -122,6 +147,7 @@ QList<Entity> entities(const Settings& s)
                      {QStringLiteral("min"), 0},
                      {QStringLiteral("max"), TextStateLimit},
                      {QStringLiteral("mode"), QStringLiteral("text")},
+                     {QStringLiteral("value_template"), QStringLiteral("{{ value_json.value }}")},
                  }});
     return list;
 }
@@ -136,9 +162,11 @@ QByteArray discoveryConfig(const Settings& s, const QString& node, const Entity&
 {
     QJsonObject config = entity.config;
     config.insert(QStringLiteral("unique_id"), node + u'_' + entity.objectId);
-    config.insert(QStringLiteral("availability_topic"), availabilityTopic(s));
-    config.insert(QStringLiteral("payload_available"), QStringLiteral("online"));
-    config.insert(QStringLiteral("payload_not_available"), QStringLiteral("offline"));
+    if (!config.contains(QStringLiteral("availability"))) {
+        config.insert(QStringLiteral("availability_topic"), availabilityTopic(s));
+        config.insert(QStringLiteral("payload_available"), QStringLiteral("online"));
+        config.insert(QStringLiteral("payload_not_available"), QStringLiteral("offline"));
+    }
     config.insert(QStringLiteral("qos"), Qos);
     config.insert(
         QStringLiteral("device"),
@@ -167,6 +195,13 @@ QByteArray scheduleText(const QString& hour, const QString& minute)
                         .toUtf8();
     // As the fields hold it, within what Home Assistant takes for the entity.
     return (hour + u':' + minute).left(TextStateLimit).toUtf8();
+}
+
+QByteArray scheduleState(const QString& hour, const QString& minute)
+{
+    return QJsonDocument(QJsonObject{{QStringLiteral("value"),
+                                      QString::fromUtf8(scheduleText(hour, minute))}})
+        .toJson(QJsonDocument::Compact);
 }
 
 bool parseScheduleText(const QByteArray& command, QString& hour, QString& minute)

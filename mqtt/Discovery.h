@@ -36,6 +36,10 @@ Identity identity(const QByteArray& machineId, const QString& board, const QStri
 // The bridge's topics, all under the prefix.
 QString topicOf(const Settings& s, const QString& leaf);
 QString availabilityTopic(const Settings& s);
+// Whether the board answers and holds what was written ("online", "offline"),
+// and what the panel says of it.
+QString boardTopic(const Settings& s);
+QString boardStatusTopic(const Settings& s);
 QString allOffTopic(const Settings& s);
 // channel: a number, or "+" for all; leaf: set, state, on-time ...
 QString channelTopic(const Settings& s, const QString& channel, const QString& leaf);
@@ -57,8 +61,9 @@ inline constexpr std::array<ScheduleText, 2> ScheduleTexts{{
     {"off-time", "OFF TIME", "off", automation::Role::OffHour, automation::Role::OffMinute},
 }};
 
-// One thing of the board's in Home Assistant: eight switches, an "all off"
-// button, and each channel's ON TIME and OFF TIME as text.
+// One thing of the board's in Home Assistant: eight switches and an "all off"
+// button (available while the bridge and the board are), each channel's ON
+// TIME and OFF TIME as text, and the board's status as a diagnostic sensor.
 struct Entity {
     QString component;  // switch, button, text
     QString objectId;   // ch3, all_off, ch3_on ...
@@ -71,6 +76,9 @@ QString discoveryTopic(const Settings& settings, const QString& node, const Enti
 // A schedule entry as a text entity shows it: HH:MM for a time the scheduler
 // would match, the fields' texts joined by : otherwise, empty when both are.
 QByteArray scheduleText(const QString& hour, const QString& minute);
+// The retained state of a text entity: scheduleText in JSON, so that an
+// empty entry is a payload too (an empty one would clear the retained state).
+QByteArray scheduleState(const QString& hour, const QString& minute);
 // H:MM, HH:MM or nothing (clears) into the two fields' texts as typed.
 bool parseScheduleText(const QByteArray& command, QString& hour, QString& minute);
 

@@ -6,6 +6,8 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 
 namespace mqtt
 {
@@ -43,20 +45,63 @@ QString PanelMirror::field(int number) const
 
 void PanelMirror::panelAppeared()
 {
-    m_up = true;
-    m_owner = QDBusConnection::sessionBus().interface()->serviceOwner(remote::serviceName());
-    m_board = m_panel->boardState();
-    if (m_panel->lastError().isValid())
-        m_board = -1; // a panel too old to say: not known
-    m_fieldsKnown = true;
-    for (int n = 1; n <= automation::FieldCount && m_fieldsKnown; ++n) {
-        QDBusPendingReply<QString> text = m_panel->Field(n);
-        text.waitForFinished();
-        m_fieldsKnown = !text.isError();
-        m_fields[static_cast<std::size_t>(n)] = text.value();
+    m_up = false;
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    m_owner = bus.interface()->serviceOwner(remote::serviceName());
+    QDBusMessage getAll = QDBusMessage::createMethodCall(m_owner, remote::objectPath(),
+                                                         QLatin1String(remote::PropertiesInterface),
+                                                         QStringLiteral("GetAll"));
+    getAll << remote::interfaceName();
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(getAll, PanelTimeoutMs), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, watcher, read = ++m_reads, owner = m_owner] {
+                watcher->deleteLater();
+                const QDBusPendingReply<QVariantMap> reply = *watcher;
+                if (read != m_reads || owner != m_owner)
+                    return; // the panel went or came again meanwhile
+                if (reply.isError()) {
+                    say(QStringLiteral("the panel did not answer (%1); waiting for it")
+                            .arg(reply.error().message()));
+                    return;
+                }
+                if (!take(reply.value()))
+                    return;
+                m_up = true;
+                m_lastProblem.clear();
+                cli::say(QStringLiteral("found the panel"));
+                emit appeared();
+            });
+}
+
+bool PanelMirror::take(const QVariantMap& properties)
+{
+    const QString board = properties.value(QLatin1String(remote::member::Board)).toString();
+    if (board.isEmpty()) {
+        say(QStringLiteral("what holds %1 names no board, so it is no panel of this program; "
+                           "waiting for one")
+                .arg(remote::serviceName()));
+        return false;
     }
-    cli::say(QStringLiteral("found the panel"));
-    emit appeared(m_panel->board());
+    m_boardName = board;
+    const QVariant state = properties.value(QLatin1String(remote::member::BoardState));
+    m_board = state.isValid() && state.toInt() >= 0 && state.toInt() <= 255 ? state.toInt() : -1;
+    // A panel of an older version says nothing of its board's status.
+    m_boardStatus =
+        properties.value(QLatin1String(remote::member::BoardStatus), QStringLiteral("ok"))
+            .toString();
+    const QStringList fields =
+        properties.value(QLatin1String(remote::member::Fields)).toStringList();
+    m_fieldsKnown = fields.size() == automation::FieldCount;
+    for (int n = 1; n <= automation::FieldCount; ++n)
+        m_fields[static_cast<std::size_t>(n)] = m_fieldsKnown ? fields[n - 1] : QString();
+    return true;
+}
+
+void PanelMirror::say(const QString& problem)
+{
+    if (problem != m_lastProblem)
+        cli::say(problem);
+    m_lastProblem = problem;
 }
 
 void PanelMirror::panelVanished()
@@ -81,6 +126,9 @@ void PanelMirror::propertiesChanged(const QString& interface, const QVariantMap&
         return;
     if (board.isValid())
         m_board = board.toInt();
+    const QVariant status = properties.value(QLatin1String(remote::member::BoardStatus));
+    if (status.isValid())
+        m_boardStatus = status.toString();
     emit changed();
 }
 

@@ -50,6 +50,14 @@ QString PanelBus::boardStatus() const
     return m_model.boardStatus();
 }
 
+QStringList PanelBus::fields() const
+{
+    QStringList texts;
+    for (int number = 1; number <= automation::FieldCount; ++number)
+        texts << m_model.fieldText(number);
+    return texts;
+}
+
 QStringList PanelBus::captions() const
 {
     return m_model.captions();

@@ -25,6 +25,7 @@ class PanelBus : public QObject, protected QDBusContext
     Q_PROPERTY(qint16 BoardState READ boardState)
     Q_PROPERTY(QString BoardStatus READ boardStatus)
     Q_PROPERTY(QStringList Captions READ captions)
+    Q_PROPERTY(QStringList Fields READ fields)
     Q_PROPERTY(QString Board READ board)
 
   public:
@@ -40,6 +41,7 @@ class PanelBus : public QObject, protected QDBusContext
     qint16 boardState() const;
     QString boardStatus() const;
     QStringList captions() const;
+    QStringList fields() const;
 
   public slots:
     void ToggleChannel(int channel);

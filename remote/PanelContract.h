@@ -41,6 +41,7 @@ inline constexpr const char* OutputState = "OutputState";
 inline constexpr const char* BoardState = "BoardState";
 inline constexpr const char* BoardStatus = "BoardStatus";
 inline constexpr const char* Captions = "Captions";
+inline constexpr const char* Fields = "Fields";
 inline constexpr const char* Board = "Board";
 inline constexpr const char* ToggleChannel = "ToggleChannel";
 inline constexpr const char* SwitchChannelOn = "SwitchChannelOn";

@@ -27,6 +27,9 @@ struct HomeAssistantPlatform {
     QStringList known;
 };
 const QStringList CommonKeys{"name",
+                             "availability",
+                             "availability_mode",
+                             "entity_category",
                              "unique_id",
                              "availability_topic",
                              "payload_available",
@@ -39,7 +42,8 @@ const QStringList CommonKeys{"name",
 const HomeAssistantPlatform HomeAssistantPlatforms[] = {
     {"switch", {"command_topic"}, {"payload_on", "payload_off", "state_on", "state_off"}},
     {"button", {"command_topic"}, {"payload_press"}},
-    {"text", {"command_topic"}, {"min", "max", "mode"}},
+    {"text", {"command_topic"}, {"min", "max", "mode", "value_template"}},
+    {"sensor", {"state_topic"}, {}},
 };
 
 // Empty when Home Assistant takes config for component, else why not.
@@ -67,11 +71,22 @@ QString homeAssistantRefuses(const QString& component, const QJsonObject& config
                    key == QLatin1String("max")) {
             if (!it.value().isDouble())
                 return key + QStringLiteral(" is no number");
+        } else if (key == QLatin1String("availability")) {
+            // A list of topics, each one that could be published to.
+            for (const QJsonValue& entry : it.value().toArray())
+                if (entry.toObject().value("topic").toString().isEmpty() ||
+                    entry.toObject().value("topic").toString().contains(u'+'))
+                    return QStringLiteral("availability without a topic");
+            if (it.value().toArray().isEmpty() || config.contains("availability_topic"))
+                return QStringLiteral("availability and availability_topic");
         } else if (key != QLatin1String("device") && key != QLatin1String("origin") &&
                    !it.value().isString()) {
             return key + QStringLiteral(" is no string");
         }
     }
+    if (config.contains("availability_mode") &&
+        !QStringList{"all", "any", "latest"}.contains(config.value("availability_mode").toString()))
+        return QStringLiteral("availability_mode");
     if (config.value("qos").toInt(-1) < 0 || config.value("qos").toInt() > 2)
         return QStringLiteral("qos out of range");
     if (component == QLatin1String("text") &&
@@ -135,30 +150,36 @@ void tst_Discovery::payloads()
         ids.insert(unique);
         QCOMPARE(all.value("device").toObject().value("identifiers").toArray().at(0).toString(),
                  node);
-        QCOMPARE(all.value("availability_topic").toString(),
-                 QStringLiteral("test/pc/availability"));
-        QCOMPARE(all.value("payload_not_available").toString(), QStringLiteral("offline"));
         QCOMPARE(all.value("device").toObject().value("name").toString(),
                  QStringLiteral("PC自動化控制"));
         QCOMPARE(all.value("origin").toObject().value("name").toString(),
                  QStringLiteral("pc-automation-mqtt"));
+        QStringList available{all.value("availability_topic").toString()};
+        for (const QJsonValue& entry : all.value("availability").toArray())
+            available << entry.toObject().value("topic").toString();
         summaries << QStringList{key.section(u'/', 1, 1) + u'/' + key.section(u'/', 3, 3),
                                  all.value("name").toString(),
                                  all.value("command_topic").toString(),
                                  all.value("state_topic").toString(),
                                  all.value("payload_on").toString() +
-                                     all.value("payload_press").toString()}
+                                     all.value("payload_press").toString(),
+                                 available.join(u' ').trimmed()}
                          .join(u'|');
     }
-    for (const char* line : {"switch/ch3|電扇|test/pc/channel/3/set|test/pc/channel/3/state|ON",
-                             "text/ch0_on|電燈 ON TIME|test/pc/channel/0/on-time/set|test/pc/"
-                             "channel/0/on-time|",
-                             "text/ch6_off|自動門 OFF TIME|test/pc/channel/6/off-time/set|test/pc/"
-                             "channel/6/off-time|",
-                             "button/all_off|All off|test/pc/all-off/set||PRESS"})
+    // The switches and the button need the board as well as the bridge.
+    for (const char* line :
+         {"switch/ch3|電扇|test/pc/channel/3/set|test/pc/channel/3/state|ON|test/pc/availability "
+          "test/pc/board",
+          "text/ch0_on|電燈 ON TIME|test/pc/channel/0/on-time/set|test/pc/channel/0/on-time||test/"
+          "pc/availability",
+          "text/ch6_off|自動門 OFF TIME|test/pc/channel/6/off-time/set|test/pc/channel/6/"
+          "off-time||test/pc/availability",
+          "button/all_off|All off|test/pc/all-off/set||PRESS|test/pc/availability test/pc/board",
+          "sensor/board_status|Board status||test/pc/board/status||test/pc/availability"})
         QVERIFY2(summaries.contains(QString::fromUtf8(line)), line);
-    QCOMPARE(ids.size(), 25);
-    QCOMPARE(components, (QMap<QString, int>{{"switch", 8}, {"button", 1}, {"text", 16}}));
+    QCOMPARE(ids.size(), 26);
+    QCOMPARE(components,
+             (QMap<QString, int>{{"switch", 8}, {"button", 1}, {"text", 16}, {"sensor", 1}}));
 }
 
 void tst_Discovery::settings_data()

@@ -96,6 +96,7 @@ struct LocalPanel {
     QDBusConnection connection =
         QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("panel"));
 
+    LocalPanel() { bus.setBoard(QStringLiteral("/dev/parport0")); }
     bool up()
     {
         return connection.registerService(remote::serviceName()) && bus.exportOn(connection);
@@ -260,13 +261,13 @@ void tst_Mqtt::scheduleAndAllOffInHomeAssistant()
     // what is set there, as if typed; "all off" is a button.
     m_panel->model.setFieldText(1, QStringLiteral("7"));
     m_panel->model.setFieldText(2, QStringLiteral("5"));
-    QTRY_COMPARE_WITH_TIMEOUT(m_peer->value("test/pc/channel/0/on-time"), QByteArray("07:05"),
-                              Bound);
+    QTRY_COMPARE_WITH_TIMEOUT(m_peer->value("test/pc/channel/0/on-time"),
+                              QByteArray(R"({"value":"07:05"})"), Bound);
     m_peer->send(QStringLiteral("test/pc/channel/1/off-time/set"), "08:30");
     QTRY_COMPARE_WITH_TIMEOUT(m_panel->model.fieldText(7), QStringLiteral("8"), Bound);
     QCOMPARE(m_panel->model.fieldText(8), QStringLiteral("30"));
-    QTRY_COMPARE_WITH_TIMEOUT(m_peer->value("test/pc/channel/1/off-time"), QByteArray("08:30"),
-                              Bound);
+    QTRY_COMPARE_WITH_TIMEOUT(m_peer->value("test/pc/channel/1/off-time"),
+                              QByteArray(R"({"value":"08:30"})"), Bound);
     m_peer->send(QStringLiteral("test/pc/channel/0/on-time/set"), "");
     QTRY_COMPARE_WITH_TIMEOUT(m_panel->model.fieldText(1), QString(), Bound);
     m_peer->send(QStringLiteral("test/pc/channel/0/on-time/set"), "25:00");
@@ -275,8 +276,8 @@ void tst_Mqtt::scheduleAndAllOffInHomeAssistant()
     // The last field too: channel 4's OFF TIME minute.
     m_panel->model.setFieldText(31, QStringLiteral("23"));
     m_panel->model.setFieldText(32, QStringLiteral("59"));
-    QTRY_COMPARE_WITH_TIMEOUT(m_peer->value("test/pc/channel/4/off-time"), QByteArray("23:59"),
-                              Bound);
+    QTRY_COMPARE_WITH_TIMEOUT(m_peer->value("test/pc/channel/4/off-time"),
+                              QByteArray(R"({"value":"23:59"})"), Bound);
     m_panel->model.ToggleChannel(4, automation::PanelModel::Cause::Click);
     m_peer->send(QStringLiteral("test/pc/all-off/set"), "ON"); // only PRESS acts
     m_peer->send(QStringLiteral("test/pc/all-off/set"), "PRESS");
@@ -569,7 +570,7 @@ void tst_Mqtt::forgedSignalsIgnored()
     m_panel->model.ToggleChannel(5, automation::PanelModel::Cause::Click); // a real change after
     QTRY_COMPARE_WITH_TIMEOUT(m_peer->value("test/pc/output"), QByteArray("32"), Bound);
     QCOMPARE(m_peer->value("test/pc/channel/0/state"), QByteArray("OFF"));
-    QCOMPARE(m_peer->value("test/pc/channel/0/on-time"), QByteArray());
+    QCOMPARE(m_peer->value("test/pc/channel/0/on-time"), QByteArray(R"({"value":""})"));
     QDBusConnection::disconnectFromBus(QStringLiteral("forger"));
 }
 
@@ -579,9 +580,40 @@ void tst_Mqtt::panelGoesAndComesBack()
     QTRY_COMPARE_WITH_TIMEOUT(m_peer->value("test/pc/availability"), QByteArray("offline"), Bound);
     m_peer->send(QStringLiteral("test/pc/channel/1/set"), "ON"); // no panel: nothing happens
     QTRY_VERIFY_WITH_TIMEOUT(bridgeLog().contains(QStringLiteral("no panel is running")), Bound);
-    QVERIFY(m_panel->up());
-    QTRY_COMPARE_WITH_TIMEOUT(m_peer->value("test/pc/availability"), QByteArray("online"), Bound);
+    // Something that is no panel takes the name first: its failed read
+    // spoils nothing for the panel that comes after.
+    QDBusConnection impostor =
+        QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("impostor"));
+    QVERIFY(impostor.registerService(remote::serviceName()));
+    QTRY_VERIFY_WITH_TIMEOUT(bridgeLog().contains(QStringLiteral("did not answer")), Bound);
+    impostor.unregisterService(remote::serviceName());
+    QDBusConnection::disconnectFromBus(QStringLiteral("impostor"));
     QVERIFY(m_panel->writes.empty());
+    // Back on another board, with channel 2 on: its entries replace the old
+    // board's, and the states are right at once.
+    QString oldSwitch;
+    {
+        std::lock_guard lock(m_peer->mutex);
+        for (auto [topic, payload] : m_peer->last.asKeyValueRange())
+            if (topic.startsWith(QLatin1String("ha/switch/")) && !payload.isEmpty())
+                oldSwitch = topic;
+    }
+    QVERIFY(!oldSwitch.isEmpty());
+    m_panel->bus.setBoard(QStringLiteral("/dev/parport1"));
+    m_panel->model.SwitchChannelOn(2, automation::PanelModel::Cause::Click);
+    QVERIFY(m_panel->up());
+    QTRY_COMPARE_WITH_TIMEOUT(m_peer->value(oldSwitch), QByteArray(), Bound);
+    QTRY_COMPARE_WITH_TIMEOUT(m_peer->count(QStringLiteral("ha/switch/")), 8, Bound);
+    QTRY_COMPARE_WITH_TIMEOUT(m_peer->value("test/pc/channel/2/state"), QByteArray("ON"), Bound);
+    QCOMPARE(m_peer->value("test/pc/availability"), QByteArray("online"));
+    // A board that fails: its switches are unavailable, their states unknown.
+    m_panel->model.setBoardWatch([] {
+        return automation::PanelModel::BoardReading{-1, QStringLiteral("unplugged")};
+    });
+    m_panel->model.SwitchChannelOn(3, automation::PanelModel::Cause::Click);
+    QTRY_COMPARE_WITH_TIMEOUT(m_peer->value("test/pc/board"), QByteArray("offline"), Bound);
+    QCOMPARE(m_peer->value("test/pc/board/status"), QByteArray("unplugged"));
+    QTRY_COMPARE_WITH_TIMEOUT(m_peer->value("test/pc/channel/2/state"), QByteArray("None"), Bound);
 }
 
 void tst_Mqtt::removeDiscovery()
