@@ -27,6 +27,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <grp.h>
+#include <linux/hidraw.h>
 #include <linux/ppdev.h>
 #include <linux/uhid.h>
 #include <sstream>
@@ -47,6 +48,7 @@ int failures = 0;
 using Out = void (*)(std::int16_t);
 
 using In = std::int16_t (*)();
+using Status = std::int16_t (*)(char*, std::int32_t);
 
 void* libraryFunction(const char* name)
 {
@@ -501,16 +503,42 @@ void usbRelayBoards()
     auto boardSays = [](const std::string& start) {
         return waitFor([&] { return readFile("/tmp/board-replug").rfind(start, 0) == 0; });
     };
+    // What the library says of the board, asked as the panel does: within 2 s.
+    const auto status = reinterpret_cast<Status>(libraryFunction("FENWIX_STATUS_LPT1"));
+    std::string said;
+    auto statusSays = [&](int held, const char* words) {
+        for (int i = 0; i < 40; ++i, ::usleep(50000)) {
+            char message[512] = {};
+            const int value = status ? status(message, sizeof message) : -3;
+            said += std::to_string(value) + " " + message + "; ";
+            if (value == held && std::strstr(message, words))
+                return true;
+        }
+        return false;
+    };
     out(3);
-    const bool first = boardSays("3\nhid:R8AAA ok\n");
+    const bool first = boardSays("3\nhid:R8AAA ok\n") && statusSays(3, "ok");
+    // Another program switches relay 3 on behind the library's back.
+    if (const int fd = ::open(eight.node.c_str(), O_RDWR | O_CLOEXEC); fd >= 0) {
+        unsigned char on3[9] = {0, 0xFF, 3};
+        (void)::ioctl(fd, HIDIOCSFEATURE(sizeof on3), on3);
+        ::close(fd);
+    }
+    const bool behind = statusSays(7, "ok");
     unplug(eight, "R8AAA");
+    const bool gone = statusSays(-1, "R8AAA");
     out(4);
     const bool unplugged = boardSays("4\nhid:R8AAA error: ");
     eight = plugIn(8, "R8AAA");
+    const bool returned = statusSays(0, "ok"); // back, without power while it was out
     out(6);
-    const bool again = boardSays("6\nhid:R8AAA ok\n") && relayLog("R8AAA").back() == 6;
+    const bool again =
+        boardSays("6\nhid:R8AAA ok\n") && relayLog("R8AAA").back() == 6 && statusSays(6, "ok");
     report("HID: unplugged gives an error status, plugged back it works again",
            first && unplugged && again, show(readFile("/tmp/board-replug")));
+    report("HID: the library's status follows the board within 2 s: switched by another "
+           "program, unplugged, back",
+           behind && gone && returned, said);
 
     ::chmod(four.node.c_str(), 0600);
     const User outsider{1001, 1001, {}};
