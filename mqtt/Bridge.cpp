@@ -61,7 +61,10 @@ QString Bridge::start()
     }
     connect(&m_mirror, &PanelMirror::appeared, this, &Bridge::panelAppeared);
     connect(&m_mirror, &PanelMirror::vanished, this, &Bridge::publishAvailability);
-    connect(&m_mirror, &PanelMirror::changed, this, [this] { publishState(); });
+    connect(&m_mirror, &PanelMirror::changed, this, [this] {
+        m_router.boardIs(m_mirror.board());
+        publishState();
+    });
     if (!m_mirror.follow())
         cli::say(QStringLiteral("no panel yet; waiting for one%1")
                      .arg(m_node.isEmpty() ? QStringLiteral(" (it names the board, and so this "

@@ -14,7 +14,14 @@ void Router::complain(const QString& cause, const QString& line)
     if (m_complaints.contains(cause))
         return;
     m_complaints.insert(cause);
-    cli::say(line + QStringLiteral(" (said once until a command is acted on)"));
+    cli::say(line + QStringLiteral(" (said once until a command changes the board)"));
+}
+
+void Router::boardIs(int board)
+{
+    if (board != m_board)
+        m_complaints.clear();
+    m_board = board;
 }
 
 void Router::route(const QString& topic, const QByteArray& payload, bool retained)
@@ -24,23 +31,22 @@ void Router::route(const QString& topic, const QByteArray& payload, bool retaine
         complain(QStringLiteral("retained"),
                  QStringLiteral("ignored the retained %1 on %2: commands act only when sent, "
                                 "never retained (clear it: mosquitto_pub -r -n -t TOPIC)")
-                     .arg(quoted(payload), topic));
+                     .arg(quoted(payload), quoted(topic.toUtf8())));
         return;
     }
     if (!m_panel.isUp()) {
-        complain(
-            QStringLiteral("no panel"),
-            QStringLiteral("ignored %1 on %2: no panel is running").arg(quoted(payload), topic));
+        complain(QStringLiteral("no panel"), QStringLiteral("ignored %1 on %2: no panel is running")
+                                                 .arg(quoted(payload), quoted(topic.toUtf8())));
         return;
     }
     remote::PanelProxy& panel = m_panel.panel();
     if (topic == allOffTopic(m_settings)) {
         if (payload != "PRESS") {
             complain(QStringLiteral("malformed"),
-                     QStringLiteral("ignored %1 on %2: send PRESS").arg(quoted(payload), topic));
+                     QStringLiteral("ignored %1 on %2: send PRESS")
+                         .arg(quoted(payload), quoted(topic.toUtf8())));
             return;
         }
-        m_complaints.clear();
         panel.AllOff();
         return;
     }
@@ -59,10 +65,9 @@ void Router::route(const QString& topic, const QByteArray& payload, bool retaine
             complain(QStringLiteral("malformed time"),
                      QStringLiteral("ignored %1 on %2: send H:MM or HH:MM (24-hour clock), or "
                                     "nothing to clear the entry")
-                         .arg(quoted(payload), topic));
+                         .arg(quoted(payload), quoted(topic.toUtf8())));
             return;
         }
-        m_complaints.clear();
         // As if typed; the panel's FieldChanged brings the new state back.
         panel.SetField(automation::fieldOf(channel, t.hour), hour);
         panel.SetField(automation::fieldOf(channel, t.minute), minute);
@@ -71,10 +76,9 @@ void Router::route(const QString& topic, const QByteArray& payload, bool retaine
     if (!known || (payload != "ON" && payload != "OFF" && payload != "TOGGLE")) {
         complain(QStringLiteral("malformed"),
                  QStringLiteral("ignored %1 on %2: send ON, OFF or TOGGLE to channel 0 to 7")
-                     .arg(quoted(payload), topic));
+                     .arg(quoted(payload), quoted(topic.toUtf8())));
         return;
     }
-    m_complaints.clear();
     // Sent without waiting: the answer is the panel's PropertiesChanged.
     if (payload == "ON")
         panel.SwitchChannelOn(channel);

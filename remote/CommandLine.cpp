@@ -120,6 +120,9 @@ Request parseCommandLine(const QStringList& arguments)
     if (parser.isSet(board) && request.board.trimmed().isEmpty())
         return usage(QStringLiteral("--board names no board (virtual, hid, hid:SERIAL or a "
                                     "device such as /dev/parport0)"));
+    if (request.board.size() > 255 || cli::printable(request.board) != request.board)
+        return usage(QStringLiteral("--board takes one line of at most 255 characters, without "
+                                    "control characters"));
     if (request.keepSchedule && request.scheduleFile.isEmpty())
         request.scheduleFile = ScheduleStore::defaultPath();
 

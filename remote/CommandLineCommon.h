@@ -41,10 +41,27 @@ inline const char*& programName()
     return name;
 }
 
-// One line on stderr, in the program's voice.
+// text as one line a terminal shows as it is: controls (C0, C1, DEL) and
+// format characters (bidirectional overrides among them) escaped, whatever
+// other programs put in it; cut at limit characters.
+inline QString printable(const QString& text, qsizetype limit = 2000)
+{
+    QString shown;
+    for (const QChar c : text.left(limit)) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || (u >= 0x7F && u < 0xA0) || c.category() == QChar::Other_Format)
+            shown += QStringLiteral("\\u%1").arg(u, 4, 16, QChar(u'0'));
+        else
+            shown += c;
+    }
+    return text.size() > limit ? shown + QStringLiteral("...") : shown;
+}
+
+// One line on stderr, in the program's voice; foreign text in it is shown,
+// never obeyed.
 inline void say(const QString& line)
 {
-    std::fprintf(stderr, "%s: %s\n", programName(), qPrintable(line));
+    std::fprintf(stderr, "%s: %s\n", programName(), qPrintable(printable(line)));
     std::fflush(stderr);
 }
 

@@ -149,6 +149,10 @@ QString ScheduleStore::load()
             const int n = it.key().toInt(&number);
             if (!number || n < 1 || n > automation::FieldCount || !it.value().isString())
                 problem = QStringLiteral("entry \"%1\" is not a field's text").arg(it.key());
+            else if (it.value().toString().size() > automation::FieldTextLimit)
+                problem = QStringLiteral("entry \"%1\" is longer than %2 characters")
+                              .arg(it.key())
+                              .arg(automation::FieldTextLimit);
         }
     }
     if (!problem.isEmpty()) {

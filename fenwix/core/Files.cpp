@@ -123,9 +123,10 @@ HeldLock holdLock(const std::string& lockPath, mode_t mode)
         return {-1, "lock " + lockPath + ": " + errorText(errno), {}};
     struct stat st {
     };
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    // A hard link would have another file's contents replaced by the pid.
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink > 1) {
         ::close(fd);
-        return {-1, "lock " + lockPath + ": not a regular file", {}};
+        return {-1, "lock " + lockPath + ": not a regular file of its own", {}};
     }
     struct flock lock {
     };

@@ -6,6 +6,7 @@
 #include "PanelAdaptor.h"
 #include "remote/PanelBus.h"
 #include "remote/PanelContract.h"
+#include "tests/remote/PanelProgram.h"
 #include "tests/shared/Files.h"
 
 #include <QDBusConnection>
@@ -21,115 +22,15 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
 
+using namespace remotetest;
+
 namespace
 {
-
-using testfiles::readFile;
-
-struct Result {
-    int exitCode = -1;
-    QString out, err;
-};
-
-// One real panel (or a command of the same program) in a folder of its own.
-struct Program {
-    QTemporaryDir dir;
-    QProcess panel;
-    QMap<QString, QString> env;
-
-    QProcessEnvironment environment() const
-    {
-        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-        e.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        e.insert(QStringLiteral("FENWIX_LPT1"), QStringLiteral("virtual"));
-        e.insert(QStringLiteral("FENWIX_BOARD"), dir.filePath(QStringLiteral("board")));
-        e.insert(QStringLiteral("FENWIX_TRACE"), dir.filePath(QStringLiteral("trace")));
-        e.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
-        for (auto it = env.begin(); it != env.end(); ++it)
-            e.insert(it.key(), it.value());
-        return e;
-    }
-    // Starts the panel and waits until it answers on the bus.
-    bool start(const QStringList& args = {})
-    {
-        panel.setProcessEnvironment(environment());
-        panel.start(QStringLiteral(PANEL_PROGRAM), args);
-        for (int i = 0; i < 200; ++i) {
-            if (QDBusConnection::sessionBus().interface()->isServiceRegistered(
-                    remote::serviceName()))
-                return true;
-            if (panel.state() == QProcess::NotRunning)
-                return false;
-            QTest::qWait(50);
-        }
-        return false;
-    }
-    // Ends the panel and waits until its name is free again.
-    void stop()
-    {
-        panel.kill();
-        panel.waitForFinished(10000);
-        for (int i = 0; i < 200 && QDBusConnection::sessionBus().interface()->isServiceRegistered(
-                                       remote::serviceName());
-             ++i)
-            QTest::qWait(50);
-    }
-    ~Program() { stop(); }
-
-    Result run(const QStringList& args) const
-    {
-        QProcess p;
-        p.setProcessEnvironment(environment());
-        p.start(QStringLiteral(PANEL_PROGRAM), args);
-        if (!p.waitForFinished(30000))
-            return {};
-        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-                QString::fromLocal8Bit(p.readAllStandardOutput()),
-                QString::fromLocal8Bit(p.readAllStandardError())};
-    }
-    QList<int> writes() const
-    {
-        QList<int> values;
-        for (const QString& line :
-             readFile(dir.filePath(QStringLiteral("trace"))).split(u'\n', Qt::SkipEmptyParts))
-            values << line.section(u' ', 1).toInt();
-        return values;
-    }
-};
-
-QDBusMessage call(const QString& method, const QVariantList& args = {})
-{
-    QDBusMessage m = QDBusMessage::createMethodCall(remote::serviceName(), remote::objectPath(),
-                                                    remote::interfaceName(), method);
-    m.setArguments(args);
-    return QDBusConnection::sessionBus().call(m);
-}
-
-QVariant busProperty(const QString& name)
-{
-    QDBusMessage m = QDBusMessage::createMethodCall(
-        remote::serviceName(), remote::objectPath(),
-        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-    m << remote::interfaceName() << name;
-    const QDBusMessage reply = QDBusConnection::sessionBus().call(m);
-    return reply.arguments().isEmpty()
-               ? QVariant()
-               : reply.arguments().constFirst().value<QDBusVariant>().variant();
-}
-
-// "Method arg arg" as a call.
-QDBusMessage callLine(const QString& line)
-{
-    const QStringList words = line.split(u' ');
-    QVariantList args;
-    for (const QString& w : words.mid(1))
-        args << w.toInt();
-    return call(words[0], args);
-}
 
 // Records the panel's signals on the bus.
 struct Listener : QObject {
@@ -156,29 +57,24 @@ struct Listener : QObject {
 };
 
 // An impostor on the bus that serves captions of its own choosing.
-struct FakePanel : QObject {
+struct FakePanel : QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "net.pcautomation.Panel1")
     Q_PROPERTY(qint16 OutputState READ outputState)
     Q_PROPERTY(qint16 BoardState READ outputState)
     Q_PROPERTY(QStringList Captions READ captions)
+    Q_PROPERTY(QString BoardStatus READ hostile)
 
   public:
     QStringList shown;
     qint16 outputState() const { return 0; }
     QStringList captions() const { return shown; }
-};
+    // Text that would forge a line and clear a terminal if shown raw.
+    static QString hostile() { return QStringLiteral("no\npc-automation: forged\x1b[2J\u202e"); }
 
-QString libfaketime()
-{
-    for (const QString& dir :
-         QDir(QStringLiteral("/usr/lib")).entryList({QStringLiteral("*-linux-gnu")}, QDir::Dirs)) {
-        const QString path = QStringLiteral("/usr/lib/%1/faketime/libfaketime.so.1").arg(dir);
-        if (QFile::exists(path))
-            return path;
-    }
-    return {};
-}
+  public slots:
+    void ToggleChannel(int) { sendErrorReply(QStringLiteral("x.Error"), hostile()); }
+};
 
 } // namespace
 
@@ -195,11 +91,6 @@ class tst_Remote : public QObject
     void commandLine_data();
     void commandLine();
     void onePanelPerSession();
-    void keptSchedule();
-    void badScheduleKeptAside_data();
-    void badScheduleKeptAside();
-    void keptFileNotOurs_data();
-    void keptFileNotOurs();
     void noSessionBus();
     void betweenLoopStepsAndAfterExit();
     void introspectionMatchesTheXml();
@@ -361,10 +252,8 @@ void tst_Remote::commandLine_data()
         "37\nvirtual\n");
     row("--resume-board, nothing written yet", {"--state"}, true, 0, fresh, {}, {"--resume-board"});
     row("--state, a port that is not there", {"--state"}, true, 0,
-        "BoardState=-1\nBoardStatus='/dev/parport7: open failed: No such file or directory; load "
-        "the parallel port drivers (sudo modprobe parport_pc ppdev), or start the panel with "
-        "--board set to",
-        {}, {"--board=/dev/parport7", "--resume-board"});
+        "BoardState=-1\nBoardStatus='/dev/parport7: open failed: No such file or directory;", {},
+        {"--board=/dev/parport7", "--resume-board"});
     row("channel 8", {"--on", "8"}, true, 64, "0 to 7", {});
     row("not a number", {"--off", "x"}, true, 64, "0 to 7", {});
     row("a space before", {"--on", " 3"}, true, 64, "0 to 7", {});
@@ -378,6 +267,9 @@ void tst_Remote::commandLine_data()
     row("--catch-up alone", {"--catch-up"}, false, 64, "needs --keep-schedule", {});
     row("--board with a command", {"--board=hid", "--on", "1"}, true, 64, "starts a panel", {});
     row("--board= without a board", {"--board="}, false, 64, "names no board", {});
+    row("--board with a line of its own", {"--board=/dev/x\nFENWIX: forged"}, false, 64,
+        "one line of at most 255", {});
+    row("--board too long", {"--board=" + QString(300, u'x')}, false, 64, "one line", {});
     row("--board while a panel runs", {"--board=hid"}, true, 1, "--board takes effect", {});
     row("--keep-schedule while a panel runs", {"--keep-schedule"}, true, 1, "already runs", {});
     row("--help", {"--help"}, false, 0, "--resume-board", {});
@@ -432,111 +324,6 @@ void tst_Remote::onePanelPerSession()
                  qPrintable(r.err));
     }
     QVERIFY(first.writes().size() == 1);
-}
-
-void tst_Remote::keptSchedule()
-{
-    Program p;
-    const QString file = p.dir.filePath(QStringLiteral("kept/schedule.conf"));
-    QVERIFY(p.start({"--keep-schedule=" + file}));
-    call("SetField", {1, QStringLiteral("7")});
-    call("SetField", {30, QStringLiteral(" 45 ")});
-    // Saved within a second, with no need to close the panel.
-    QTRY_VERIFY_WITH_TIMEOUT(readFile(file).contains(QStringLiteral("\" 45 \"")), 1500);
-    // An edit just before the session ends (SIGTERM) is kept too.
-    call("SetField", {32, QStringLiteral("59")});
-    p.panel.terminate();
-    QVERIFY(p.panel.waitForFinished(5000));
-    QCOMPARE(p.panel.exitCode(), 0);
-    QVERIFY(readFile(file).contains(QStringLiteral("\"59\"")));
-    p.stop();
-    QVERIFY(p.start({"--keep-schedule=" + file}));
-    QCOMPARE(call("Field", {1}).arguments().value(0).toString(), QStringLiteral("7"));
-    QCOMPARE(call("Field", {30}).arguments().value(0).toString(), QStringLiteral(" 45 "));
-    QCOMPARE(call("Field", {32}).arguments().value(0).toString(), QStringLiteral("59"));
-    QCOMPARE(call("Field", {2}).arguments().value(0).toString(), QString());
-    QVERIFY(p.writes().isEmpty()); // the port is not written at start
-    p.stop();
-    // Without the option the fields start empty, as always.
-    QVERIFY(p.start());
-    QCOMPARE(call("Field", {1}).arguments().value(0).toString(), QString());
-}
-
-void tst_Remote::badScheduleKeptAside_data()
-{
-    QTest::addColumn<QByteArray>("contents");
-    QTest::newRow("broken") << QByteArray("{ \"version\": 1, \"fields\": { \"1\": \"7\"");
-    QTest::newRow("another version")
-        << QByteArray("{ \"version\": 2, \"fields\": { \"1\": \"7\" } }");
-}
-
-void tst_Remote::badScheduleKeptAside()
-{
-    QFETCH(QByteArray, contents);
-    Program p;
-    const QString file = p.dir.filePath(QStringLiteral("schedule.conf"));
-    QVERIFY(testfiles::writeFile(file, contents));
-    // A dangling link at the first aside name is passed over, not followed.
-    const QString target = p.dir.filePath(QStringLiteral("elsewhere"));
-    QVERIFY(QFile::link(target, file + QStringLiteral(".bad")));
-    QVERIFY(p.start({"--keep-schedule=" + file}));
-    QCOMPARE(call("Field", {1}).arguments().value(0).toString(), QString());
-    QCOMPARE(readFile(file + QStringLiteral(".bad.1")).toUtf8(), contents);
-    QVERIFY(!QFileInfo::exists(target));
-    p.stop();
-    const QString err = QString::fromLocal8Bit(p.panel.readAllStandardError());
-    QVERIFY2(err.contains(QStringLiteral("schedule file %1").arg(file)) &&
-                 err.contains(QStringLiteral(".bad")),
-             qPrintable(err));
-}
-
-void tst_Remote::keptFileNotOurs_data()
-{
-    QTest::addColumn<QString>("kind"); // what stands at the kept file's name
-    QTest::addColumn<QString>("says");
-    QTest::newRow("link to a victim") << "link"
-                                      << "symbolic link";
-    QTest::newRow("FIFO") << "fifo"
-                          << "not a regular file";
-    QTest::newRow("kept by a panel of another session") << "held"
-                                                        << "kept by another panel";
-    QTest::newRow("folder removed while running") << "removed"
-                                                  << "is not kept";
-}
-
-void tst_Remote::keptFileNotOurs()
-{
-    // The panel starts all the same, never writes through a link or waits
-    // on a FIFO, and says once why the schedule is not kept.
-    QFETCH(QString, kind);
-    QFETCH(QString, says);
-    Program p;
-    const QString folder = p.dir.filePath(QStringLiteral("kept"));
-    const QString file = folder + QStringLiteral("/schedule.conf");
-    const QString victim = p.dir.filePath(QStringLiteral("victim"));
-    QVERIFY(QDir().mkpath(folder) && testfiles::writeFile(victim, "victim\n"));
-    Program other; // the same file, from a session without a bus of its own
-    other.env = {{"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + p.dir.filePath("no-bus")}};
-    if (kind == "link")
-        QVERIFY(QFile::link(victim, file));
-    else if (kind == "fifo")
-        QVERIFY(::mkfifo(QFile::encodeName(file).constData(), 0600) == 0);
-    else if (kind == "held") {
-        other.panel.setProcessEnvironment(other.environment());
-        other.panel.start(QStringLiteral(PANEL_PROGRAM), {"--keep-schedule=" + file});
-        QTRY_VERIFY(QFileInfo::exists(file + QStringLiteral(".lock")));
-    }
-    QVERIFY(p.start({"--keep-schedule=" + file}));
-    if (kind == "removed")
-        QVERIFY(QDir(folder).removeRecursively());
-    for (const char* text : {"7", "8"}) { // two saves, each past the save delay
-        call("SetField", {1, QString::fromLatin1(text)});
-        QTest::qWait(800);
-    }
-    p.stop();
-    const QString err = QString::fromLocal8Bit(p.panel.readAllStandardError());
-    QCOMPARE(err.count(says), 1);
-    QCOMPARE(readFile(victim), QStringLiteral("victim\n"));
 }
 
 void tst_Remote::noSessionBus()
@@ -672,7 +459,9 @@ void tst_Remote::stateSafeToEval()
     auto bus = QDBusConnection::sessionBus();
     QVERIFY(bus.registerService(remote::serviceName()));
     const auto release = qScopeGuard([&bus] { bus.unregisterService(remote::serviceName()); });
-    QVERIFY(bus.registerObject(remote::objectPath(), &fake, QDBusConnection::ExportAllProperties));
+    QVERIFY(
+        bus.registerObject(remote::objectPath(), &fake,
+                           QDBusConnection::ExportAllProperties | QDBusConnection::ExportAllSlots));
     QProcess shell;
     shell.setProcessEnvironment(p.environment());
     shell.start(
@@ -684,6 +473,15 @@ void tst_Remote::stateSafeToEval()
                    .arg(QStringLiteral(PANEL_PROGRAM))});
     // This process answers for the impostor: its events must run meanwhile.
     QTRY_COMPARE_WITH_TIMEOUT(shell.state(), QProcess::NotRunning, 30000);
+    // Its error text reaches stderr as one line of plain text.
+    QProcess toggle;
+    toggle.setProcessEnvironment(p.environment());
+    toggle.start(QStringLiteral(PANEL_PROGRAM), {"--toggle", "1"});
+    QTRY_COMPARE_WITH_TIMEOUT(toggle.state(), QProcess::NotRunning, 30000);
+    const QString err = QString::fromUtf8(toggle.readAllStandardError());
+    QVERIFY2(err.count(u'\n') == 1 && !err.contains(QChar(0x1b)) && !err.contains(QChar(0x202e)) &&
+                 err.contains(QStringLiteral("no\\u000apc-automation: forged")),
+             qPrintable(err));
     bus.unregisterObject(remote::objectPath());
     QCOMPARE(shell.exitCode(), 0);
     QVERIFY(!QFileInfo::exists(marker));
@@ -691,6 +489,7 @@ void tst_Remote::stateSafeToEval()
     QStringList expected = fake.shown;
     expected[3] = QStringLiteral("a?BIT0=on"); // one line per fact
     QCOMPARE(values.mid(0, 8), expected);
+    QVERIFY(QString::fromUtf8(shell.readAllStandardError()).isEmpty());
     QCOMPARE(values.value(8), QStringLiteral("off"));
 }
 
