@@ -28,6 +28,7 @@
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 
 using namespace fenwix;
@@ -420,6 +421,30 @@ void tst_Port::boardStatus()
         holder.reset();
         QCOMPARE(status(second), 1);
         QVERIFY(problem.empty());
+    }
+    {
+        Config c; // a virtual board whose file cannot be written, then can
+        c.boardPath = m_tmp.filePath(QStringLiteral("statusfolder")).toStdString();
+        QVERIFY(QDir().mkpath(QString::fromStdString(c.boardPath)));
+        Port port(c, DeviceOps{}, Reporter{});
+        port.out(1);
+        QCOMPARE(status(port), -1);
+        QVERIFY2(QString::fromStdString(problem).contains("not a regular file"), problem.c_str());
+        QVERIFY(QDir(QString::fromStdString(c.boardPath)).removeRecursively());
+        QCOMPARE(status(port), -1); // nothing written since: unknown, but no fault
+        QVERIFY(problem.empty());
+    }
+    // A folder where a port should be, and no USB relay board plugged in.
+    for (const auto& [device, hid, says] :
+         {std::tuple{"/tmp", false, "not a parallel port"}, {"hid", true, "no USB relay board"}}) {
+        Config c = ppdevConfig("statusnone");
+        c.device = device;
+        c.hid = hid;
+        c.hidFolders = {m_tmp.filePath(QStringLiteral("noclass")).toStdString(), "/dev"};
+        Port port(c, systemDeviceOps(), Reporter{});
+        port.out(1);
+        QCOMPARE(status(port), -1);
+        QVERIFY2(QString::fromStdString(problem).contains(says), problem.c_str());
     }
     {
         FakeDevice dev; // a parallel port that is not there, then is
