@@ -19,8 +19,9 @@ namespace
 {
 
 constexpr int KeepAliveSeconds = 30;
-constexpr unsigned ReconnectFirst = 1, ReconnectLongest = 30; // seconds, doubling
-constexpr unsigned TakenOverFirst = 60, TakenOverLongest = 600;
+constexpr unsigned ReconnectFirst = 1, ReconnectLongest = 30;    // seconds, doubling
+constexpr unsigned TakenOverFirst = 60, TakenOverLongest = 3600; // doubling at each takeover
+constexpr int LoopWaitMs = 500; // how soon the client's thread sees it must stop
 constexpr qint64 QuickLossMs = 5000;
 
 } // namespace
@@ -33,10 +34,8 @@ Connection::Connection(const Settings& settings, const QString& willTopic, QObje
 Connection::~Connection()
 {
     m_connector.stop();
-    if (m_client) {
-        mosquitto_loop_stop(m_client, true);
+    if (m_client)
         mosquitto_destroy(m_client);
-    }
 }
 
 QString Connection::setUp()
@@ -72,7 +71,9 @@ QString Connection::setUp()
         return QStringLiteral("CA file %1 cannot be used").arg(m_settings.caFile);
     // Said for us by the broker when we vanish without a word.
     mosquitto_will_set(m_client, m_willTopic.constData(), 7, "offline", Qos, true);
-    mosquitto_reconnect_delay_set(m_client, ReconnectFirst, ReconnectLongest, true);
+    // The client's traffic runs on this object's own thread (connectLoop),
+    // while the program's thread publishes.
+    mosquitto_threaded_set(m_client, true);
     mosquitto_connect_v5_callback_set(m_client, &Connection::onConnect);
     mosquitto_disconnect_v5_callback_set(m_client, &Connection::onDisconnect);
     mosquitto_message_callback_set(m_client, &Connection::onMessage);
@@ -88,29 +89,49 @@ void Connection::keepConnected()
 
 void Connection::connectLoop()
 {
-    // A broker that is not there yet is tried with a growing delay; once
-    // connected, the client's own thread does the same after a loss.
+    // Every way a connection fails or ends (refused, broken packets, TLS, a
+    // broker gone) comes back here and ends in another try, after a growing
+    // delay: the client's own loop would give up for good on some of them.
     const QByteArray host = m_settings.host.toUtf8();
-    unsigned delay = ReconnectFirst;
-    for (;;) {
-        const int rc =
-            mosquitto_connect(m_client, host.constData(), m_settings.port, KeepAliveSeconds);
-        if (rc == MOSQ_ERR_SUCCESS) {
-            m_threaded = mosquitto_loop_start(m_client) == MOSQ_ERR_SUCCESS;
-            if (!m_threaded)
-                QMetaObject::invokeMethod(this, [this] {
-                    problem(QStringLiteral("cannot start the MQTT client's thread"));
-                });
-            return;
-        }
-        const QString why = rc == MOSQ_ERR_ERRNO ? QString::fromLocal8Bit(std::strerror(errno))
-                                                 : QString::fromLocal8Bit(mosquitto_strerror(rc));
+    m_threaded = true;
+    m_delay = ReconnectFirst;
+    auto stopping = [this] {
+        std::lock_guard lock(m_connector.mutex);
+        return m_connector.stopping;
+    };
+    while (!stopping()) {
+        int rc = mosquitto_connect(m_client, host.constData(), m_settings.port, KeepAliveSeconds);
+        while (rc == MOSQ_ERR_SUCCESS && !stopping())
+            rc = mosquitto_loop(m_client, LoopWaitMs, 1);
+        if (rc == MOSQ_ERR_SUCCESS)
+            return; // stopping: close() ends the connection
+        const QString why = reason(rc, errno);
         QMetaObject::invokeMethod(this, [this, why] { problem(why); });
         std::unique_lock lock(m_connector.mutex);
-        if (m_connector.wake.wait_for(lock, std::chrono::seconds(delay),
+        if (m_connector.wake.wait_for(lock, std::chrono::seconds(m_delay),
                                       [this] { return m_connector.stopping; }))
             return;
-        delay = std::min(delay * 2, ReconnectLongest);
+        if (!m_takenOver)
+            m_delay = std::min(m_delay * 2, ReconnectLongest);
+    }
+}
+
+QString Connection::reason(int rc, int err)
+{
+    switch (rc) {
+    case MOSQ_ERR_ERRNO:
+        return QString::fromLocal8Bit(std::strerror(err));
+    case MOSQ_ERR_TLS:
+        return QStringLiteral("TLS failed: the broker may not speak TLS on this port, its "
+                              "certificate may not be signed by the CA file %1, or may not name "
+                              "%2")
+            .arg(m_settings.caFile, m_settings.host);
+    case MOSQ_ERR_PROTOCOL:
+    case MOSQ_ERR_MALFORMED_PACKET:
+        return QStringLiteral("what answers on the port does not speak MQTT (%1)")
+            .arg(QString::fromLocal8Bit(mosquitto_strerror(rc)));
+    default:
+        return QString::fromLocal8Bit(mosquitto_strerror(rc));
     }
 }
 
@@ -158,13 +179,14 @@ void Connection::close(const QByteArray& lastWords)
     if (!m_client)
         return;
     m_connector.stop();
-    if (m_connected) {
-        int mid = 0;
-        mosquitto_publish(m_client, &mid, m_willTopic.constData(), int(lastWords.size()),
+    if (m_connected && !lastWords.isEmpty())
+        mosquitto_publish(m_client, nullptr, m_willTopic.constData(), int(lastWords.size()),
                           lastWords.constData(), Qos, true);
-    }
     mosquitto_disconnect(m_client);
-    mosquitto_loop_stop(m_client, false);
+    // The client's thread has ended: this one sends what is queued.
+    for (int i = 0; i < 20 && mosquitto_loop(m_client, 50, 1) == MOSQ_ERR_SUCCESS; ++i) {
+    }
+    m_connected = false;
 }
 
 int Connection::publish(const QString& topic, const QByteArray& payload, bool retain)
@@ -184,10 +206,9 @@ void Connection::subscribe(const QStringList& topics)
 void Connection::onConnect(mosquitto* client, void* self, int rc, int, const mosquitto_property*)
 {
     auto* connection = static_cast<Connection*>(self);
-    if (rc == 0) {
+    if (rc == 0)
         connection->m_connectedFor.start();
-        mosquitto_reconnect_delay_set(client, ReconnectFirst, ReconnectLongest, true);
-    }
+    (void)client;
     QMetaObject::invokeMethod(
         connection, [connection, rc] { connection->wasConnected(rc); }, Qt::QueuedConnection);
 }
@@ -203,10 +224,18 @@ void Connection::onDisconnect(mosquitto* client, void* self, int rc, const mosqu
     connection->m_connectedFor.invalidate();
     connection->m_quickLosses = quick ? connection->m_quickLosses + 1 : 0;
     const bool takenOver = rc == MQTT_RC_SESSION_TAKEN_OVER || connection->m_quickLosses >= 2;
+    (void)client;
     if (takenOver) {
-        // Reconnecting at once would cut the other client off in turn.
+        // Reconnecting soon would cut the other client off in turn: longer
+        // each time, until a connection lasts.
         connection->m_quickLosses = 0;
-        mosquitto_reconnect_delay_set(client, TakenOverFirst, TakenOverLongest, true);
+        connection->m_delay = connection->m_takenOver
+                                  ? std::min(connection->m_delay * 2, TakenOverLongest)
+                                  : TakenOverFirst;
+        connection->m_takenOver = true;
+    } else if (!quick) {
+        connection->m_takenOver = false;
+        connection->m_delay = ReconnectFirst;
     }
     QMetaObject::invokeMethod(
         connection, [connection, rc, takenOver] { connection->wasDisconnected(rc, takenOver); },

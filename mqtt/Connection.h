@@ -76,6 +76,8 @@ class Connection : public QObject
     void connectLoop();
     // One line per change of the connection's trouble, not one per attempt.
     void problem(const QString& problem);
+    // What rc (and errno err) means, with what to check.
+    QString reason(int rc, int err);
 
     Settings m_settings;
     QByteArray m_willTopic;
@@ -83,9 +85,11 @@ class Connection : public QObject
     bool m_connected = false;
     bool m_everConnected = false;
     QString m_lastProblem;
-    // The client's thread alone uses these two.
+    // The client's thread alone uses these.
     QElapsedTimer m_connectedFor;
     int m_quickLosses = 0; // connections lost soon after they were made, in a row
+    unsigned m_delay = 1;  // seconds before the next attempt
+    bool m_takenOver = false;
     // The message ids publishAndWait waits for, taken out as acknowledged.
     std::mutex m_waitingMutex;
     std::set<int> m_waiting;

@@ -141,6 +141,7 @@ class tst_Mqtt : public QObject
     void lastWillWhenKilled();
     void brokerRestarted();
     void bridgeStartsBeforeBroker();
+    void brokenBrokerThenBroker();
     void twoBridgesOneClientId();
     void twoMachinesOneHostName();
     void forgedSignalsIgnored();
@@ -437,6 +438,37 @@ void tst_Mqtt::bridgeStartsBeforeBroker()
     QTRY_VERIFY_WITH_TIMEOUT(bridgeLog().contains(QStringLiteral("Connection refused")), 5000);
     QTest::qWait(2500); // a few more attempts
     QCOMPARE(bridgeLog().count(QStringLiteral("cannot reach the broker")), 1);
+    m_peer.reset();
+    startBroker();
+    m_peer = std::make_unique<Peer>(m_port);
+    QTRY_COMPARE_WITH_TIMEOUT(m_peer->value("test/pc/availability"), QByteArray("online"), Bound);
+}
+
+void tst_Mqtt::brokenBrokerThenBroker()
+{
+    // Something on the broker's port answers CONNECT with a broken packet:
+    // the bridge says so and tries again, until a broker is back there.
+    m_bridge.kill();
+    m_bridge.waitForFinished();
+    m_broker.kill();
+    m_broker.waitForFinished();
+    QTcpServer broken;
+    QVERIFY(broken.listen(QHostAddress::LocalHost, quint16(m_port)));
+    int answered = 0;
+    connect(&broken, &QTcpServer::newConnection, this, [&broken, &answered] {
+        while (QTcpSocket* socket = broken.nextPendingConnection()) {
+            connect(socket, &QTcpSocket::readyRead, socket, [socket, &answered] {
+                socket->readAll();
+                socket->write(QByteArray("\x00\x00", 2));
+                socket->disconnectFromHost();
+                ++answered;
+            });
+        }
+    });
+    bridgeLog();
+    startBridge();
+    QTRY_VERIFY_WITH_TIMEOUT(answered >= 2, Bound); // tried again after the first
+    broken.close();
     m_peer.reset();
     startBroker();
     m_peer = std::make_unique<Peer>(m_port);
