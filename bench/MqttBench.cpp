@@ -85,6 +85,7 @@ void benchMqtt(int commands)
         ++writes;
     });
     remote::PanelBus panelBus(model);
+    panelBus.setBoard(QStringLiteral("virtual:bench"));
     panelBus.exportOn(bus);
     QProcess bridge;
     bridge.start(QCoreApplication::applicationDirPath() + "/pc-automation-mqtt",
