@@ -15,9 +15,6 @@
 namespace fenwix
 {
 
-namespace
-{
-
 std::string folderOf(const std::string& path)
 {
     const auto slash = path.rfind('/');
@@ -25,6 +22,9 @@ std::string folderOf(const std::string& path)
         return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
 }
+
+namespace
+{
 
 std::string nameOf(const std::string& path)
 {

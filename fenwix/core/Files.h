@@ -12,6 +12,9 @@
 namespace fenwix
 {
 
+// The folder path is in ("." for a bare name).
+std::string folderOf(const std::string& path);
+
 // Empty when path may be replaced: nothing is there, or a regular file or a
 // link (the link itself is replaced); a device, FIFO or folder is left alone.
 std::string replaceProblem(const std::string& path);

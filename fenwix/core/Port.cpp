@@ -159,8 +159,7 @@ int Port::status(std::string& problem)
     // The virtual board: the file is the board. A write that failed is
     // tried for nothing here; the place is looked at again.
     if (!m_virtualProblem.empty() && m_board.placeProblem().empty() && m_board.hold().empty() &&
-        ::access(m_config.boardPath.substr(0, m_config.boardPath.rfind('/') + 1).c_str(), W_OK) ==
-            0)
+        ::access(folderOf(m_config.boardPath).c_str(), W_OK) == 0)
         m_virtualProblem.clear();
     problem = m_virtualProblem;
     return problem.empty() ? m_board.readVirtual() : -1;
