@@ -52,7 +52,7 @@ template <typename Done> bool waitFor(Done done, int ms = 10000)
 
 // The measures.
 void benchScheduler(int ticks);
-void benchMqtt(int commands);
+void benchMqtt(int commands, bool tunedBroker);
 void benchClick(int clicks);
 void benchPortCall(const QString& folder, const char* label, int calls);
 void benchPpdevCall(const QString& folder, int calls);

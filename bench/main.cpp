@@ -36,7 +36,8 @@ int main(int argc, char* argv[])
     benchScheduler(quick ? 2000 : 50000);
     benchClick(quick ? 1000 : 10000);
     mosquitto_lib_init();
-    benchMqtt(quick ? 200 : 2000);
+    benchMqtt(quick ? 200 : 2000, false);
+    benchMqtt(quick ? 200 : 2000, true);
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     const QString defaultFolder =
         runtime && *runtime ? QString::fromLocal8Bit(runtime) : QStringLiteral("/tmp");

@@ -15,9 +15,22 @@
 namespace mqtt
 {
 
+namespace
+{
+
+constexpr int RepublishAfterMs = 500;
+
+} // namespace
+
 Bridge::Bridge(Settings settings, QObject* parent)
     : QObject(parent), m_given(settings), m_settings(std::move(settings))
 {
+    m_republish.setSingleShot(true);
+    m_republish.setInterval(RepublishAfterMs);
+    connect(&m_republish, &QTimer::timeout, this, [this] {
+        if (m_connection && m_connection->isConnected())
+            publishEverything();
+    });
 }
 
 Bridge::~Bridge() = default;
@@ -128,8 +141,8 @@ void Bridge::publishEverything()
 void Bridge::received(const QString& topic, const QByteArray& payload, bool retained)
 {
     if (statusTopics(m_settings).contains(topic)) {
-        if (payload == "online") // Home Assistant started again
-            publishEverything();
+        if (payload == "online" && !m_republish.isActive()) // Home Assistant started again
+            m_republish.start();
         return;
     }
     m_router.route(topic, payload, retained);

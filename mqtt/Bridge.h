@@ -10,6 +10,7 @@
 #include <QHash>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 namespace mqtt
 {
@@ -68,6 +69,8 @@ class Bridge : public QObject
     Router m_router{m_settings, m_mirror};
     QHash<QString, QByteArray> m_published; // topic -> payload, retained states
     QString m_publishProblem;               // the last said
+    // Home Assistant's "online" starts one republish per burst, not one each.
+    QTimer m_republish;
 };
 
 } // namespace mqtt

@@ -9,7 +9,10 @@
 #include <cstring>
 #include <mosquitto.h>
 #include <mqtt_protocol.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <QFile>
+#include <sys/socket.h>
 #include <thread>
 
 namespace mqtt
@@ -101,8 +104,10 @@ void Connection::connectLoop()
     };
     while (!stopping()) {
         int rc = mosquitto_connect(m_client, host.constData(), m_settings.port, KeepAliveSeconds);
-        while (rc == MOSQ_ERR_SUCCESS && !stopping())
+        while (rc == MOSQ_ERR_SUCCESS && !stopping()) {
             rc = mosquitto_loop(m_client, LoopWaitMs, 1);
+            acknowledgeNow();
+        }
         if (rc == MOSQ_ERR_SUCCESS)
             return; // stopping: close() ends the connection
         const QString why = reason(rc, errno);
@@ -114,6 +119,19 @@ void Connection::connectLoop()
         if (!m_takenOver)
             m_delay = std::min(m_delay * 2, ReconnectLongest);
     }
+}
+
+void Connection::acknowledgeNow()
+{
+    // What was read is acknowledged at once, not up to 40 ms later: a broker
+    // that keeps Nagle's algorithm on (as installed) holds its next packet
+    // (the next command) until its last small one (an acknowledgement of
+    // our state) is acknowledged. The kernel forgets this after a while, so
+    // it is said again after every read.
+    const int fd = mosquitto_socket(m_client);
+    const int on = 1;
+    if (fd >= 0)
+        setsockopt(fd, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
 }
 
 QString Connection::reason(int rc, int err)

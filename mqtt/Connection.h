@@ -74,6 +74,8 @@ class Connection : public QObject
     // hands the client to its own thread. A worker of its own: a connect may
     // wait for an unresponsive host.
     void connectLoop();
+    // Sends the acknowledgement of what was just read without delay.
+    void acknowledgeNow();
     // One line per change of the connection's trouble, not one per attempt.
     void problem(const QString& problem);
     // What rc (and errno err) means, with what to check.

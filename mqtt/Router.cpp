@@ -6,8 +6,21 @@
 #include "mqtt/PanelMirror.h"
 #include "remote/CommandLineCommon.h"
 
+#include <QDBusPendingCallWatcher>
+
 namespace mqtt
 {
+
+namespace
+{
+
+// Calls to the panel out at once: enough to keep it busy, few enough that a
+// switch command waits for little.
+constexpr int CallsOut = 4;
+// Switch commands waiting beyond those; more are a flood, and dropped.
+constexpr std::size_t CommandsWaiting = 256;
+
+} // namespace
 
 void Router::complain(const QString& cause, const QString& line)
 {
@@ -47,7 +60,7 @@ void Router::route(const QString& topic, const QByteArray& payload, bool retaine
                          .arg(quoted(payload), quoted(topic.toUtf8())));
             return;
         }
-        panel.AllOff();
+        command([&panel] { return panel.AllOff(); });
         return;
     }
     const QString head = topicOf(m_settings, QStringLiteral("channel/"));
@@ -69,8 +82,9 @@ void Router::route(const QString& topic, const QByteArray& payload, bool retaine
             return;
         }
         // As if typed; the panel's FieldChanged brings the new state back.
-        panel.SetField(automation::fieldOf(channel, t.hour), hour);
-        panel.SetField(automation::fieldOf(channel, t.minute), minute);
+        m_fieldEdits.insert(automation::fieldOf(channel, t.hour), hour);
+        m_fieldEdits.insert(automation::fieldOf(channel, t.minute), minute);
+        send();
         return;
     }
     if (!known || (payload != "ON" && payload != "OFF" && payload != "TOGGLE")) {
@@ -79,13 +93,53 @@ void Router::route(const QString& topic, const QByteArray& payload, bool retaine
                      .arg(quoted(payload), quoted(topic.toUtf8())));
         return;
     }
-    // Sent without waiting: the answer is the panel's PropertiesChanged.
+    // Not waited for: the answer is the panel's PropertiesChanged.
     if (payload == "ON")
-        panel.SwitchChannelOn(channel);
+        command([&panel, channel] { return panel.SwitchChannelOn(channel); });
     else if (payload == "OFF")
-        panel.SwitchChannelOff(channel);
+        command([&panel, channel] { return panel.SwitchChannelOff(channel); });
     else
-        panel.ToggleChannel(channel);
+        command([&panel, channel] { return panel.ToggleChannel(channel); });
+}
+
+void Router::command(Call call)
+{
+    // Said once a flood: each command it drops would change the board.
+    if (m_commands.size() >= CommandsWaiting) {
+        if (!m_dropping)
+            cli::say(QStringLiteral("ignoring commands while %1 wait for the panel: they come "
+                                    "faster than it takes them")
+                         .arg(CommandsWaiting));
+        m_dropping = true;
+        return;
+    }
+    m_commands.push_back(std::move(call));
+    send();
+}
+
+void Router::send()
+{
+    while (m_out < CallsOut && (!m_commands.empty() || !m_fieldEdits.isEmpty())) {
+        QDBusPendingCall call = [this] {
+            if (!m_commands.empty()) {
+                const Call next = std::move(m_commands.front());
+                m_commands.pop_front();
+                m_dropping = m_dropping && !m_commands.empty();
+                return next();
+            }
+            const auto edit = m_fieldEdits.begin();
+            const QDBusPendingCall pending = m_panel.panel().SetField(edit.key(), edit.value());
+            m_fieldEdits.erase(edit);
+            return pending;
+        }();
+        ++m_out;
+        auto* watcher = new QDBusPendingCallWatcher(call, &m_calls);
+        QObject::connect(watcher, &QDBusPendingCallWatcher::finished, &m_calls, [this, watcher] {
+            watcher->deleteLater();
+            --m_out;
+            send();
+        });
+    }
 }
 
 } // namespace mqtt

@@ -7,6 +7,7 @@
 #include "channels/ChannelTable.h"
 #include "remote/PanelBus.h"
 #include "remote/PanelContract.h"
+#include "tests/mqtt/BridgeEnds.h"
 #include "tests/shared/Files.h"
 
 #include <array>
@@ -14,6 +15,7 @@
 #include <mutex>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -23,106 +25,7 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
-
-namespace
-{
-
-constexpr int Bound = 15000; // ms: reconnecting waits up to a few seconds
-
-// The home-automation side: everything published under the test's topics.
-struct Peer {
-    mosquitto* client = nullptr;
-    std::mutex mutex;
-    QMap<QString, QByteArray> last; // topic -> latest payload
-    QStringList seen;               // "topic payload", in order
-
-    QList<QByteArray> topics{"test/#", "ha/#"};
-
-    explicit Peer(int port, const QList<QByteArray>& subscribe = {})
-    {
-        if (!subscribe.isEmpty())
-            topics = subscribe;
-        client = mosquitto_new(nullptr, true, this);
-        mosquitto_message_callback_set(
-            client, [](mosquitto*, void* self, const mosquitto_message* m) {
-                auto* peer = static_cast<Peer*>(self);
-                const QString topic = QString::fromUtf8(m->topic);
-                const QByteArray payload(static_cast<const char*>(m->payload), m->payloadlen);
-                std::lock_guard lock(peer->mutex);
-                peer->last[topic] = payload;
-                peer->seen << topic + u' ' + QString::fromUtf8(payload);
-            });
-        mosquitto_connect_callback_set(client, [](mosquitto* c, void* self, int) {
-            for (const QByteArray& topic : static_cast<Peer*>(self)->topics)
-                mosquitto_subscribe(c, nullptr, topic.constData(), 1);
-        });
-        mosquitto_reconnect_delay_set(client, 1, 2, false);
-        mosquitto_connect_async(client, "127.0.0.1", port, 10);
-        mosquitto_loop_start(client);
-    }
-    ~Peer()
-    {
-        mosquitto_disconnect(client);
-        mosquitto_loop_stop(client, true);
-        mosquitto_destroy(client);
-    }
-    QByteArray value(const QString& topic)
-    {
-        std::lock_guard lock(mutex);
-        return last.value(topic, QByteArrayLiteral("<none>"));
-    }
-    int count(const QString& prefix)
-    {
-        std::lock_guard lock(mutex);
-        int n = 0;
-        for (auto it = last.begin(); it != last.end(); ++it)
-            n += it.key().startsWith(prefix) && !it.value().isEmpty();
-        return n;
-    }
-    void send(const QString& topic, const QByteArray& payload, bool retain = false)
-    {
-        mosquitto_publish(client, nullptr, topic.toUtf8().constData(), int(payload.size()),
-                          payload.constData(), 1, retain);
-    }
-};
-
-// The panel as the program runs it, without its window: the model, with its
-// bus name and object on a connection of its own (to the session bus, or to
-// another machine's), so its signals must go out on the bus it was given.
-struct LocalPanel {
-    std::vector<int> writes;
-    automation::PanelModel model{[this](std::int16_t v) { writes.push_back(v); }};
-    remote::PanelBus bus{model};
-    QDBusConnection connection =
-        QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("panel"));
-
-    LocalPanel() { bus.setBoard(QStringLiteral("/dev/parport0")); }
-    bool up()
-    {
-        return connection.registerService(remote::serviceName()) && bus.exportOn(connection);
-    }
-    void down()
-    {
-        connection.unregisterObject(remote::objectPath());
-        connection.unregisterService(remote::serviceName());
-    }
-    ~LocalPanel() { down(); }
-};
-
-int freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
-QString appliance(int channel)
-{
-    const auto name = channels::ChannelTable[std::size_t(channel)].initialCaption;
-    return QString::fromUtf8(name.data(), qsizetype(name.size()));
-}
-
-} // namespace
+#include <QThread>
 
 class tst_Mqtt : public QObject
 {
@@ -142,6 +45,8 @@ class tst_Mqtt : public QObject
     void brokerRestarted();
     void bridgeStartsBeforeBroker();
     void brokenBrokerThenBroker();
+    void floods_data();
+    void floods();
     void twoBridgesOneClientId();
     void twoMachinesOneHostName();
     void forgedSignalsIgnored();
@@ -473,6 +378,83 @@ void tst_Mqtt::brokenBrokerThenBroker()
     startBroker();
     m_peer = std::make_unique<Peer>(m_port);
     QTRY_COMPARE_WITH_TIMEOUT(m_peer->value("test/pc/availability"), QByteArray("online"), Bound);
+}
+
+void tst_Mqtt::floods_data()
+{
+    QTest::addColumn<QString>("topic");
+    QTest::addColumn<QList<QByteArray>>("payloads"); // sent in turn
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("before");      // at most this many panel changes come before the marker
+    QTest::addColumn<int>("writes");      // at most this many port writes in all
+    QTest::addColumn<QString>("said");    // once
+    QTest::addColumn<int>("republished"); // at most, times; -1: not looked at
+    QTest::newRow("field edits: the last wins, a switch goes first")
+        << "test/pc/channel/0/on-time/set" << QList<QByteArray>{"07:05", "08:06"} << 20000 << 8 << 1
+        << "" << -1;
+    QTest::newRow("switch commands: a bounded queue")
+        << "test/pc/channel/0/set" << QList<QByteArray>{"TOGGLE"} << 2000 << 300 << 300
+        << "ignoring commands while 256 wait" << -1;
+    QTest::newRow("Home Assistant online: one republish a burst")
+        << "ha/status" << QList<QByteArray>{"online"} << 2000 << 0 << 1 << "" << 20;
+}
+
+void tst_Mqtt::floods()
+{
+    // The flood comes while the panel is busy (this thread blocked): the
+    // bridge keeps what waits for it bounded and in its order, and a
+    // channel 6 ON sent after the flood overtakes what only sets state.
+    QFETCH(QString, topic);
+    QFETCH(QList<QByteArray>, payloads);
+    QFETCH(int, count);
+    QFETCH(int, before);
+    QFETCH(int, writes);
+    QFETCH(QString, said);
+    QFETCH(int, republished);
+    QTRY_COMPARE_WITH_TIMEOUT(m_peer->count(QStringLiteral("ha/switch/")), 8, Bound);
+    const QString config =
+        m_peer->seen.filter(QStringLiteral("ha/switch/")).first().section(u' ', 0, 0);
+    const qsizetype seenBefore = m_peer->seen.size();
+    int changes = 0, atMarker = -1;
+    connect(&m_panel->model, &automation::PanelModel::fieldChanged, this, [&] { ++changes; });
+    connect(&m_panel->model, &automation::PanelModel::portWritten, this, [&](qint16 value) {
+        atMarker = value & 0x40 && atMarker < 0 ? changes : atMarker;
+        ++changes;
+    });
+    for (int i = 0; i < count; ++i)
+        m_peer->send(topic, payloads[i % payloads.size()]);
+    m_peer->send(QStringLiteral("test/pc/channel/6/set"), "ON");
+    m_peer->send(QStringLiteral("ha/status"), "online");
+    // Busy until the bridge has read it all: it answers the last message.
+    auto republishes = [&] {
+        std::lock_guard lock(m_peer->mutex);
+        return int(m_peer->seen.mid(seenBefore).filter(config + u' ').size());
+    };
+    QElapsedTimer busy;
+    busy.start();
+    while (republishes() == 0 && busy.elapsed() < Bound)
+        QThread::msleep(20);
+    QVERIFY(republishes() > 0);
+    // Settled: the marker; where it was dropped, one sent again until one is taken.
+    QTRY_VERIFY_WITH_TIMEOUT(atMarker >= 0 || (!said.isEmpty() && bridgeLog().contains(said)),
+                             Bound);
+    for (int i = 0; atMarker < 0 && i < 30; ++i) {
+        m_peer->send(QStringLiteral("test/pc/channel/6/set"), "ON");
+        (void)QTest::qWaitFor([&] { return atMarker >= 0; }, 500);
+    }
+    QVERIFY2(atMarker <= before, qPrintable(QString::number(atMarker)));
+    QVERIFY2(int(m_panel->writes.size()) <= writes,
+             qPrintable(QString::number(m_panel->writes.size())));
+    if (!said.isEmpty())
+        QCOMPARE(bridgeLog().count(said), 1);
+    if (payloads.size() > 1) { // the last edit sent is what the panel holds
+        QTRY_COMPARE_WITH_TIMEOUT(m_panel->model.fieldText(1), QStringLiteral("8"), Bound);
+        QCOMPARE(m_panel->model.fieldText(2), QStringLiteral("6"));
+    }
+    if (republished >= 0) {
+        QTest::qWait(1000);
+        QVERIFY2(republishes() <= republished, qPrintable(QString::number(republishes())));
+    }
 }
 
 void tst_Mqtt::twoBridgesOneClientId()
