@@ -14,11 +14,13 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QMessageBox>
+#include <QTimer>
 
 namespace
 {
 
 constexpr int ActivateTimeoutMs = 2000;
+constexpr int ExitRoundTripMs = 100;
 
 // Whether another panel of this session runs: it is raised instead, and this
 // start ends (true). A name held by a program that does not answer as a panel
@@ -159,24 +161,34 @@ int main(int argc, char* argv[])
 
     remote::PanelBus panelBus(model);
     panelBus.setBoard(boardName());
-    QObject::connect(&panelBus, &remote::PanelBus::activateRequested, &window, [&window] {
+    // A burst of calls raises the window once, after the calls waiting now.
+    QTimer raise;
+    raise.setSingleShot(true);
+    raise.setInterval(0);
+    QObject::connect(&raise, &QTimer::timeout, &window, [&window] {
         window.show();
         window.raise();
         window.activateWindow();
+    });
+    QObject::connect(&panelBus, &remote::PanelBus::activateRequested, &raise, [&raise] {
+        if (!raise.isActive())
+            raise.start();
     });
     if (bus.isConnected())
         panelBus.exportOn(bus);
     // Exit is final: the process ends after the final 0, whatever arrives;
     // a round trip to the bus first, so watchers hear of the 0 before the
-    // panel's name goes.
-    QObject::connect(
-        &model, &automation::PanelModel::exitRequested, &app,
-        [&bus] {
-            if (bus.isConnected())
-                bus.interface()->isServiceRegistered(remote::serviceName());
-            QCoreApplication::exit(0); // not quit(): nothing may refuse it
-        },
-        Qt::QueuedConnection);
+    // panel's name goes. Bounded: under a flood of calls the answer comes
+    // only after all of them, and the 0 has gone out long before.
+    QObject::connect(&model, &automation::PanelModel::exitRequested, &app, [&bus] {
+        if (bus.isConnected())
+            bus.call(QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
+                                                    QStringLiteral("/org/freedesktop/DBus"),
+                                                    QStringLiteral("org.freedesktop.DBus.Peer"),
+                                                    QStringLiteral("Ping")),
+                     QDBus::Block, ExitRoundTripMs);
+        QCoreApplication::exit(0); // not quit(): nothing may refuse it
+    });
     // Logout and service managers end it with a signal: pending edits are kept.
     cli::quitOnSignals();
 

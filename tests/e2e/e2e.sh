@@ -124,6 +124,23 @@ exit)
     [ "$status" = 0 ] || fail "exit status $status"
     [ "$(values)" = "1 33 0" ] || fail "writes '$(values)'"
     ;;
+exit_flood)
+    # A script calls Activate without end: the exit button still ends the
+    # panel at once.
+    dbus-daemon --session --fork --print-address=1 --print-pid=3 >"$work/bus" 3>"$work/bus-pid"
+    pids+=("$(cat "$work/bus-pid")")
+    bus=$(head -n1 "$work/bus")
+    start_panel "$prefix/bin/pc-automation" DBUS_SESSION_BUS_ADDRESS="$bus"
+    click BIT0
+    wait_lines 1 5
+    DBUS_SESSION_BUS_ADDRESS="$bus" "${E2E_FLOOD:?}" &
+    pids+=($!)
+    sleep 3
+    click exit
+    wait_exit 1
+    [ "$status" = 0 ] || fail "exit status $status"
+    [ "$(values)" = "1 0" ] || fail "writes '$(values)'"
+    ;;
 close)
     start_panel
     click BIT1
