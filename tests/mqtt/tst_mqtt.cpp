@@ -42,9 +42,12 @@ class tst_Mqtt : public QObject
     void commands();
     void clickReachesTheStateTopic();
     void lastWillWhenKilled();
+    void brokerRestarted_data();
     void brokerRestarted();
     void bridgeStartsBeforeBroker();
     void brokenBrokerThenBroker();
+    void brokenTls_data();
+    void brokenTls();
     void floods_data();
     void floods();
     void twoBridgesOneClientId();
@@ -54,7 +57,14 @@ class tst_Mqtt : public QObject
     void removeDiscovery();
 
   private:
-    void startBroker();
+    // With TLS when a certificate is named (made by makeCertificates).
+    void startBroker(const QString& certificate = {});
+    void makeCertificates();
+    void stopBroker()
+    {
+        m_broker.kill();
+        m_broker.waitForFinished();
+    }
     void startBridge(const QStringList& extra = {});
     QString bridgeLog()
     {
@@ -76,12 +86,18 @@ void tst_Mqtt::initTestCase()
     mosquitto_lib_init();
 }
 
-void tst_Mqtt::startBroker()
+void tst_Mqtt::startBroker(const QString& certificate)
 {
     const QString conf = m_dir.filePath(QStringLiteral("mosquitto.conf"));
+    QString tls;
+    if (!certificate.isEmpty())
+        // Run as root it would read the key as another user, from a folder of ours.
+        tls = QStringLiteral("certfile %1.crt\nkeyfile %1.key\nuser root\n")
+                  .arg(m_dir.filePath(certificate));
     QVERIFY(testfiles::writeFile(
-        conf, QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\npersistence false\n")
+        conf, QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\npersistence false\n%2")
                   .arg(m_port)
+                  .arg(tls)
                   .toUtf8()));
     m_broker.start(QStringLiteral("mosquitto"), {QStringLiteral("-c"), conf});
     QVERIFY(m_broker.waitForStarted());
@@ -310,16 +326,25 @@ void tst_Mqtt::lastWillWhenKilled()
                  QByteArray(ch == 2 ? "ON" : "OFF"));
 }
 
+void tst_Mqtt::brokerRestarted_data()
+{
+    QTest::addColumn<int>("away"); // ms
+    QTest::newRow("at once") << 0;
+    QTest::newRow("after 30 s") << 30000; // the bridge's waits have grown to their longest
+}
+
 void tst_Mqtt::brokerRestarted()
 {
-    m_broker.kill();
-    m_broker.waitForFinished();
+    QFETCH(int, away);
+    stopBroker();
     QTRY_VERIFY_WITH_TIMEOUT(bridgeLog().contains(QStringLiteral("lost the broker")), Bound);
     m_peer.reset();
+    QTest::qWait(away);
     startBroker();
     m_peer = std::make_unique<Peer>(m_port);
+    // Within the longest wait between attempts (30 s).
     QTRY_VERIFY_WITH_TIMEOUT(
-        bridgeLog().contains(QStringLiteral("connected to 127.0.0.1:%1 again").arg(m_port)), Bound);
+        bridgeLog().contains(QStringLiteral("connected to 127.0.0.1:%1 again").arg(m_port)), 45000);
     QTRY_COMPARE_WITH_TIMEOUT(m_peer->value("test/pc/availability"), QByteArray("online"), Bound);
     // The new broker kept nothing: the states, unchanged, are published again.
     QTRY_COMPARE_WITH_TIMEOUT(m_peer->value("test/pc/channel/3/state"), QByteArray("None"), Bound);
@@ -378,6 +403,84 @@ void tst_Mqtt::brokenBrokerThenBroker()
     startBroker();
     m_peer = std::make_unique<Peer>(m_port);
     QTRY_COMPARE_WITH_TIMEOUT(m_peer->value("test/pc/availability"), QByteArray("online"), Bound);
+}
+
+void tst_Mqtt::makeCertificates()
+{
+    // Two authorities; the broker's certificate for 127.0.0.1 and one for
+    // another host, both from the first.
+    auto openssl = [this](const QStringList& args) {
+        QProcess p;
+        p.setWorkingDirectory(m_dir.path());
+        p.start(QStringLiteral("openssl"), args);
+        return p.waitForFinished(30000) && p.exitCode() == 0;
+    };
+    const QStringList key{"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"};
+    for (const QString ca : {"ca", "other-ca"})
+        QVERIFY(openssl(QStringList{"req", "-x509"} + key +
+                        QStringList{"-keyout", ca + ".key", "-out", ca + ".crt", "-days", "2",
+                                    "-subj", "/CN=" + ca}));
+    for (const auto& [name, alt] :
+         {std::pair{QStringLiteral("broker"), "IP:127.0.0.1"},
+          std::pair{QStringLiteral("elsewhere"), "DNS:elsewhere.example"}}) {
+        QVERIFY(openssl(QStringList{"req"} + key +
+                        QStringList{"-keyout", name + ".key", "-out", name + ".csr", "-subj",
+                                    "/CN=" + name, "-addext",
+                                    QStringLiteral("subjectAltName=%1").arg(alt)}));
+        QVERIFY(openssl({"x509", "-req", "-in", name + ".csr", "-CA", "ca.crt", "-CAkey", "ca.key",
+                         "-CAcreateserial", "-copy_extensions", "copyall", "-out", name + ".crt",
+                         "-days", "2"}));
+    }
+}
+
+void tst_Mqtt::brokenTls_data()
+{
+    QTest::addColumn<QString>("ca");          // the bridge trusts it
+    QTest::addColumn<QString>("certificate"); // the broker's first; empty: no TLS
+    QTest::addColumn<bool>("connects");       // before the broker restarts
+    // The broker's after a restart once connected (empty: no TLS); "-": no restart.
+    QTest::addColumn<QString>("then");
+    QTest::newRow("a CA that did not sign the broker") << "other-ca"
+                                                       << "broker" << false << "-";
+    QTest::newRow("a certificate for another host") << "ca"
+                                                    << "elsewhere" << false << "broker";
+    QTest::newRow("TLS to a plain port") << "ca"
+                                         << "" << false << "broker";
+    QTest::newRow("restarted without TLS, then with it") << "ca"
+                                                         << "broker" << true << "";
+}
+
+void tst_Mqtt::brokenTls()
+{
+    // Every failure is said within seconds, and ends in another try.
+    QFETCH(QString, ca);
+    QFETCH(QString, certificate);
+    QFETCH(bool, connects);
+    QFETCH(QString, then);
+    m_bridge.kill();
+    m_bridge.waitForFinished();
+    stopBroker();
+    makeCertificates();
+    startBroker(certificate);
+    bridgeLog();
+    m_bridgeLog.clear();
+    startBridge({"--cafile", m_dir.filePath(ca + ".crt"), "--node-id", "tls"});
+    if (connects) {
+        QTRY_VERIFY_WITH_TIMEOUT(bridgeLog().contains(QStringLiteral("connected to")), Bound);
+        stopBroker();
+        startBroker(then);
+    }
+    QTRY_VERIFY2_WITH_TIMEOUT(bridgeLog().contains(QStringLiteral("TLS failed")),
+                              qPrintable(m_bridgeLog), 5000);
+    if (connects || then != QLatin1String("-")) {
+        stopBroker();
+        startBroker(connects ? QStringLiteral("broker") : then);
+        QTRY_VERIFY2_WITH_TIMEOUT(bridgeLog().count(QStringLiteral("connected to")) ==
+                                      (connects ? 2 : 1),
+                                  qPrintable(m_bridgeLog), Bound);
+    }
+    QCOMPARE(bridgeLog().count(QStringLiteral("TLS failed")), 1); // once per cause
+    QCOMPARE(m_bridge.state(), QProcess::Running);
 }
 
 void tst_Mqtt::floods_data()
