@@ -12,6 +12,7 @@
 #include <mutex>
 #include <QDBusConnection>
 #include <QMap>
+#include <QProcess>
 #include <QStringList>
 #include <QTcpServer>
 #include <vector>
@@ -112,6 +113,37 @@ QString appliance(int channel)
 {
     const auto name = channels::ChannelTable[std::size_t(channel)].initialCaption;
     return QString::fromUtf8(name.data(), qsizetype(name.size()));
+}
+
+// In folder: two authorities (ca, other-ca) and, from the first, the
+// broker's certificate for 127.0.0.1 (broker) and one for another host
+// (elsewhere), each NAME.crt with NAME.key.
+inline bool makeCertificates(const QString& folder)
+{
+    auto openssl = [&folder](const QStringList& args) {
+        QProcess p;
+        p.setWorkingDirectory(folder);
+        p.start(QStringLiteral("openssl"), args);
+        return p.waitForFinished(30000) && p.exitCode() == 0;
+    };
+    const QStringList key{"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"};
+    for (const QString ca : {"ca", "other-ca"})
+        if (!openssl(QStringList{"req", "-x509"} + key +
+                     QStringList{"-keyout", ca + ".key", "-out", ca + ".crt", "-days", "2", "-subj",
+                                 "/CN=" + ca}))
+            return false;
+    for (const auto& [name, alt] :
+         {std::pair{QStringLiteral("broker"), "IP:127.0.0.1"},
+          std::pair{QStringLiteral("elsewhere"), "DNS:elsewhere.example"}})
+        if (!openssl(QStringList{"req"} + key +
+                     QStringList{"-keyout", name + ".key", "-out", name + ".csr", "-subj",
+                                 "/CN=" + name, "-addext",
+                                 QStringLiteral("subjectAltName=%1").arg(alt)}) ||
+            !openssl({"x509", "-req", "-in", name + ".csr", "-CA", "ca.crt", "-CAkey", "ca.key",
+                      "-CAcreateserial", "-copy_extensions", "copyall", "-out", name + ".crt",
+                      "-days", "2"}))
+            return false;
+    return true;
 }
 
 } // namespace

@@ -59,7 +59,6 @@ class tst_Mqtt : public QObject
   private:
     // With TLS when a certificate is named (made by makeCertificates).
     void startBroker(const QString& certificate = {});
-    void makeCertificates();
     void stopBroker()
     {
         m_broker.kill();
@@ -405,34 +404,6 @@ void tst_Mqtt::brokenBrokerThenBroker()
     QTRY_COMPARE_WITH_TIMEOUT(m_peer->value("test/pc/availability"), QByteArray("online"), Bound);
 }
 
-void tst_Mqtt::makeCertificates()
-{
-    // Two authorities; the broker's certificate for 127.0.0.1 and one for
-    // another host, both from the first.
-    auto openssl = [this](const QStringList& args) {
-        QProcess p;
-        p.setWorkingDirectory(m_dir.path());
-        p.start(QStringLiteral("openssl"), args);
-        return p.waitForFinished(30000) && p.exitCode() == 0;
-    };
-    const QStringList key{"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"};
-    for (const QString ca : {"ca", "other-ca"})
-        QVERIFY(openssl(QStringList{"req", "-x509"} + key +
-                        QStringList{"-keyout", ca + ".key", "-out", ca + ".crt", "-days", "2",
-                                    "-subj", "/CN=" + ca}));
-    for (const auto& [name, alt] :
-         {std::pair{QStringLiteral("broker"), "IP:127.0.0.1"},
-          std::pair{QStringLiteral("elsewhere"), "DNS:elsewhere.example"}}) {
-        QVERIFY(openssl(QStringList{"req"} + key +
-                        QStringList{"-keyout", name + ".key", "-out", name + ".csr", "-subj",
-                                    "/CN=" + name, "-addext",
-                                    QStringLiteral("subjectAltName=%1").arg(alt)}));
-        QVERIFY(openssl({"x509", "-req", "-in", name + ".csr", "-CA", "ca.crt", "-CAkey", "ca.key",
-                         "-CAcreateserial", "-copy_extensions", "copyall", "-out", name + ".crt",
-                         "-days", "2"}));
-    }
-}
-
 void tst_Mqtt::brokenTls_data()
 {
     QTest::addColumn<QString>("ca");          // the bridge trusts it
@@ -460,7 +431,7 @@ void tst_Mqtt::brokenTls()
     m_bridge.kill();
     m_bridge.waitForFinished();
     stopBroker();
-    makeCertificates();
+    QVERIFY(makeCertificates(m_dir.path()));
     startBroker(certificate);
     bridgeLog();
     m_bridgeLog.clear();
