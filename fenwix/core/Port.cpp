@@ -34,7 +34,8 @@ Config configFromEnvironment(const Getenv& getenv, const std::function<bool(cons
     } else {
         config.virtualBoard = false;
         config.device = lpt;
-        config.hid = namesUsbRelayBoard(config.device);
+        config.gpio = namesGpioBoard(config.device);
+        config.hid = !config.gpio && namesUsbRelayBoard(config.device);
     }
     return config;
 }
@@ -78,12 +79,16 @@ Port::Port(Config config, DeviceOps ops, Reporter report)
     if (m_config.hid)
         m_device = std::make_unique<HidDevice>(m_config.device, std::move(ops), m_reports,
                                                m_config.hidFolders);
+    else if (m_config.gpio)
+        m_device = std::make_unique<GpioDevice>(m_config.device, std::move(ops), m_reports,
+                                                m_config.gpioFolders);
     else if (!m_config.virtualBoard)
         m_device = std::make_unique<PpdevDevice>(m_config.device, std::move(ops), m_reports,
                                                  m_config.sharedClaimWait);
     if (m_device)
         m_writer = std::make_unique<BoardWriter>(m_board, m_trace, m_config.boardCoalesce);
-    if (m_config.hid)
+    // USB boards' transfers take milliseconds (a GPIO chip may be one).
+    if (m_config.hid || m_config.gpio)
         m_queue = std::make_unique<DeviceQueue>(*m_device, *m_writer);
     registerPort(this);
 }

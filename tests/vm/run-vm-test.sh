@@ -3,7 +3,8 @@
 # run-vm-test.sh CACHE LIBRARY VMCHECK: boots a small Linux guest under QEMU
 # (software emulation, no KVM needed) with the kernel's parport, parport_pc,
 # ppdev and lp drivers on an emulated ISA port at 0x378 and its HID stack
-# (hid, hid-generic, hidraw) with uhid for USB relay boards, runs vmcheck there
+# (hid, hid-generic, hidraw) with uhid for USB relay boards and hid-cp2112 for
+# a USB chip's GPIO lines, runs vmcheck there
 # against our libFENWIX.so, and fails on any failed case or a guest that does
 # not finish in time. Everything comes from Debian packages; the kernel
 # package is downloaded once into CACHE.
@@ -64,8 +65,9 @@ add_module() {
         add_module "$dep"
     done
     cp "$file" "$root/modules/$name.ko"
+    echo "$name" >>"$root/modules/order" # after what it depends on
 }
-for m in parport parport_pc ppdev lp hid hid-generic uhid; do add_module "$m"; done
+for m in parport parport_pc ppdev lp hid hid-generic uhid hid-cp2112; do add_module "$m"; done
 # Our program and library with the shared libraries they use.
 cp "$vmcheck" "$root/vmcheck"
 cp "$library" "$root/usr/lib/libFENWIX.so"
@@ -83,7 +85,8 @@ mount -t sysfs sys /sys
 mount -t devtmpfs dev /dev
 mount -t tmpfs tmp /tmp
 chmod 1777 /tmp
-for m in parport parport_pc ppdev hid hid-generic uhid; do insmod /modules/$m.ko || echo "CASE insmod $m: FAIL"; done
+# lp is loaded by a case of its own.
+for m in $(grep -vx lp /modules/order); do insmod /modules/$m.ko || echo "CASE insmod $m: FAIL"; done
 echo "VMCHECK START"
 /vmcheck /modules/lp.ko
 echo "VMCHECK EXIT $?"
