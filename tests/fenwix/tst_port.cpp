@@ -44,6 +44,8 @@ class tst_Port : public QObject
     void configFromEnvironment();
     void virtualBoardAndTrace();
     void twoProcessesShareOneTrace();
+    void gpioChoice_data();
+    void gpioChoice();
     void realLibraryReachesBoardAndTrace_data();
     void realLibraryReachesBoardAndTrace();
     void traceDeletedWhileInUse();
@@ -147,6 +149,47 @@ void tst_Port::twoProcessesShareOneTrace()
     const QRegularExpression well(QStringLiteral("^\\d+\\.\\d{6} \\d{1,3}$"));
     for (const QString& l : lines)
         QVERIFY2(well.match(l).hasMatch(), qPrintable(l));
+}
+
+void tst_Port::gpioChoice_data()
+{
+    QTest::addColumn<QString>("choice");
+    QTest::addColumn<QString>("lines"); // "-": refused with a message
+    QTest::addColumn<bool>("activeLow");
+    QTest::newRow("chip only: lines 0 to 7") << "gpio:gpiochip0"
+                                             << "0,1,2,3,4,5,6,7" << false;
+    QTest::newRow("a HAT's lines, active-low")
+        << "gpio:pinctrl-bcm2711:5,6,13,16,19,20,21,26:active-low"
+        << "5,6,13,16,19,20,21,26" << true;
+    QTest::newRow("a node, active-low") << "gpio:/dev/gpiochip1:active-low"
+                                        << "0,1,2,3,4,5,6,7" << true;
+    QTest::newRow("no chip") << "gpio"
+                             << "-" << false;
+    QTest::newRow("a line twice") << "gpio:gpiochip0:1,1"
+                                  << "-" << false;
+    QTest::newRow("nine lines") << "gpio:gpiochip0:0,1,2,3,4,5,6,7,8"
+                                << "-" << false;
+    QTest::newRow("an empty line") << "gpio:gpiochip0:1,,2"
+                                   << "-" << false;
+    QTest::newRow("a negative line") << "gpio:gpiochip0:-1"
+                                     << "-" << false;
+    QTest::newRow("a huge line") << "gpio:gpiochip0:99999999999"
+                                 << "-" << false;
+    QTest::newRow("a word after the lines") << "gpio:gpiochip0:1:active-high"
+                                            << "-" << false;
+}
+
+void tst_Port::gpioChoice()
+{
+    QFETCH(QString, choice);
+    QFETCH(QString, lines);
+    QFETCH(bool, activeLow);
+    const fenwix::GpioChoice c = fenwix::parseGpioChoice(choice.toStdString());
+    QStringList got;
+    for (const unsigned line : c.lines)
+        got << QString::number(line);
+    QCOMPARE(c.problem.empty() ? got.join(u',') : QStringLiteral("-"), lines);
+    QCOMPARE(c.activeLow, activeLow && c.problem.empty());
 }
 
 void tst_Port::realLibraryReachesBoardAndTrace_data()
