@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <fcntl.h>
+#include <linux/gpio.h>
 #include <linux/hidraw.h>
 #include <linux/ppdev.h>
 #include <memory>
@@ -131,24 +132,55 @@ void benchPpdevCall(const QString& folder, int calls)
         },
         [](int fd) { return ::close(fd); },
     };
-    {
-        fenwix::Config config;
+    // The caller's cost on a board whose transfers the library's thread makes.
+    auto queued = [&](const char* what, fenwix::Config config, const fenwix::DeviceOps& ops) {
         config.virtualBoard = false;
-        config.hid = true;
-        config.device = "/dev/hidraw-bench";
-        config.boardPath = QDir(folder).filePath(QStringLiteral("bench-hid-board")).toStdString();
-        fenwix::Port port(config, usbStandIn, fenwix::Reporter{});
+        config.boardPath =
+            QDir(folder).filePath(QStringLiteral("bench-queued-board")).toStdString();
+        fenwix::Port port(config, ops, fenwix::Reporter{});
         auto call = [&port](int i) { port.out(static_cast<std::int16_t>(i & 0xFF)); };
         call(0);
         port.flush(); // opened
         const CallFigures f = timeCalls(calls, call);
-        addRow({"USB relay board call, stand-in (1 ms a transfer)",
+        addRow({what,
                 fmt("median %.2f us, p99 %.2f us", f.median, f.p99) +
                     fmt(", %.0f over 1 ms", double(f.overOneMs)),
                 fmt("bare ioctl median %.2f us, p99 %.2f us", floor.median, floor.p99),
                 "median <= floor + 5 us, none over 1 ms"});
         ::unlink(config.boardPath.c_str());
-    }
+    };
+    fenwix::Config hid;
+    hid.hid = true;
+    hid.device = "/dev/hidraw-bench";
+    queued("USB relay board call, stand-in (1 ms a transfer)", hid, usbStandIn);
+
+    // A GPIO chip on USB: setting or reading the lines takes a millisecond.
+    auto pins = std::make_shared<std::uint64_t>(0);
+    fenwix::DeviceOps gpioStandIn{
+        [](const char*, int flags) { return ::open("/dev/null", flags); },
+        [pins](int, unsigned long request, void* arg) {
+            if (request == GPIO_GET_CHIPINFO_IOCTL) {
+                auto* info = static_cast<gpiochip_info*>(arg);
+                std::snprintf(info->label, sizeof info->label, "bench_gpio");
+                info->lines = 8;
+            } else if (request == GPIO_V2_GET_LINE_IOCTL) {
+                static_cast<gpio_v2_line_request*>(arg)->fd = ::open("/dev/null", O_RDONLY);
+            } else {
+                auto* values = static_cast<gpio_v2_line_values*>(arg);
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                if (request == GPIO_V2_LINE_SET_VALUES_IOCTL)
+                    *pins = (*pins & ~values->mask) | (values->bits & values->mask);
+                else
+                    values->bits = *pins & values->mask;
+            }
+            return 0;
+        },
+        [](int fd) { return ::close(fd); },
+    };
+    fenwix::Config gpio;
+    gpio.gpio = true;
+    gpio.device = "gpio:/dev/gpiochip-bench";
+    queued("GPIO board call, stand-in (1 ms a transfer)", gpio, gpioStandIn);
     ::close(nullFd);
 }
 

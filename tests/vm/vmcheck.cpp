@@ -687,11 +687,17 @@ void gpioBoards()
     report("GPIO: the board file names the chip by its label",
            readFile("/tmp/board-g1") == "170\ngpio:cp2112_gpio ok\n",
            show(readFile("/tmp/board-g1")));
+    const std::size_t pinsSet = pinLog("G1AAA").size();
     const Run back = run({"reader"}, {label});
-    report("GPIO: a fresh process reads the lines back", back.out == "170\n", show(back.out));
-    const Run chosen = run({"writer", "1"}, {label + ":7,6,5,4:active-low"});
-    report("GPIO: chosen lines, active-low: channel 0 on sets line 7 low, lines 6 to 4 high",
-           pinLog("G1AAA").back() == 0x7A, show(chosen.err));
+    report("GPIO: a fresh process reads the lines back, changing none",
+           back.out == "170\n" && pinLog("G1AAA").size() == pinsSet, show(back.out));
+    const Run chosen = run({"writer", "17"}, {label + ":7,6,5,4:active-low"});
+    report("GPIO: four lines, active-low, make a four-relay board: channel 0 on sets line 7 "
+           "low, lines 6 to 4 high; channel 4 is ignored, said once",
+           pinLog("G1AAA").back() == 0x7A &&
+               chosen.err.find("has 4 lines: channels 4 to 7 are not switched") !=
+                   std::string::npos,
+           show(chosen.err));
     const Run beyond = run({"writer", "1"}, {label + ":9"});
     report("GPIO: a line beyond the chip is named",
            beyond.err.find("line 9 is beyond") != std::string::npos, show(beyond.err));
@@ -730,16 +736,20 @@ void gpioBoards()
         return waitFor([&] { return readFile("/tmp/board-greplug").rfind(start, 0) == 0; });
     };
     const bool before = boardSays("3\ngpio:cp2112_gpio@G1AAA ok\n");
+    const std::string firstNode = one.node;
     unplugChip(one, "G1AAA");
     std::ofstream("/tmp/g-out") << "\n";
     const bool gone = boardSays("4\ngpio:cp2112_gpio@G1AAA error: ");
+    const Board filler = plugChip("G4DDD"); // takes the number it had
     one = plugChip("G1AAA");
     std::ofstream("/tmp/g-back") << "\n";
     const bool again = boardSays("6\ngpio:cp2112_gpio@G1AAA ok\n") && pinLog("G1AAA").back() == 6;
     std::ofstream("/tmp/g-end") << "\n";
     ::waitpid(driver.status, nullptr, 0);
-    report("GPIO: unplugged gives an error status, plugged back (another number) it works again",
-           before && gone && again, show(readFile("/tmp/board-greplug")));
+    report("GPIO: unplugged gives an error status, plugged back under another number it works "
+           "again",
+           before && gone && again && one.node != firstNode,
+           show(readFile("/tmp/board-greplug") + firstNode + " " + one.node));
 
     ::chmod(two.node.c_str(), 0600);
     ::chmod(one.node.c_str(), 0600);
@@ -750,7 +760,8 @@ void gpioBoards()
            denied.err.find("Permission denied") != std::string::npos &&
                denied.err.find("udev rule") != std::string::npos,
            show(denied.err));
-    for (const auto& [board, serial] : {std::pair{one, "G1AAA"}, {two, "G2BBB"}, {three, "G3CCC"}})
+    for (const auto& [board, serial] :
+         {std::pair{one, "G1AAA"}, {two, "G2BBB"}, {three, "G3CCC"}, {filler, "G4DDD"}})
         unplugChip(board, serial);
 }
 
