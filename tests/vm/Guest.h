@@ -1,0 +1,61 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+// What the guest's cases share (vmcheck.cpp): this program run again in a
+// child mode, files, the case lines, and waiting for the emulated guest.
+#include <cstdint>
+#include <string>
+#include <sys/types.h>
+#include <unistd.h>
+#include <vector>
+
+namespace guest
+{
+
+using Out = void (*)(std::int16_t);
+// The installed library's FENWIX_OUT_LPT1.
+Out library();
+
+struct Run {
+    int status = -1; // the pid, for a child left running
+    std::string out, err;
+};
+
+struct User {
+    uid_t uid = 0;
+    gid_t gid = 0;
+    std::vector<gid_t> groups;
+};
+
+// This program again, in one of its child modes, with env set and, if asked,
+// as another user. Waits for it unless background is set (then status is its pid).
+Run run(const std::vector<std::string>& args, const std::vector<std::string>& env,
+        const User* user = nullptr, bool background = false);
+std::string readFile(const std::string& path);
+// One "CASE name: PASS" or "CASE name: FAIL why" line.
+void report(const std::string& name, bool ok, const std::string& why = {});
+// text on one line.
+std::string show(const std::string& text);
+
+// Waits up to 20 s (the emulated guest is slow) for ready.
+template <typename Ready> bool waitFor(Ready ready)
+{
+    for (int i = 0; i < 400; ++i) {
+        if (ready())
+            return true;
+        ::usleep(50000);
+    }
+    return ready();
+}
+
+// A fake device made by a child of this program, and its node.
+struct Board {
+    pid_t pid;
+    std::string node;
+};
+
+// The GPIO boards' child mode and cases (GpioGuest.cpp).
+int cp2112(const std::string& serial, unsigned refused);
+void gpioBoards();
+
+} // namespace guest
