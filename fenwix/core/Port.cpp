@@ -35,7 +35,8 @@ Config configFromEnvironment(const Getenv& getenv, const std::function<bool(cons
         config.virtualBoard = false;
         config.device = lpt;
         config.gpio = namesGpioBoard(config.device);
-        config.hid = !config.gpio && namesUsbRelayBoard(config.device);
+        config.ftdi = namesFtdiBoard(config.device);
+        config.hid = !config.gpio && !config.ftdi && namesUsbRelayBoard(config.device);
     }
     return config;
 }
@@ -82,13 +83,15 @@ Port::Port(Config config, DeviceOps ops, Reporter report)
     else if (m_config.gpio)
         m_device = std::make_unique<GpioDevice>(m_config.device, std::move(ops), m_reports,
                                                 m_config.gpioFolders);
+    else if (m_config.ftdi)
+        m_device = std::make_unique<FtdiDevice>(m_config.device, m_config.ftdiLink(), m_reports);
     else if (!m_config.virtualBoard)
         m_device = std::make_unique<PpdevDevice>(m_config.device, std::move(ops), m_reports,
                                                  m_config.sharedClaimWait);
     if (m_device)
         m_writer = std::make_unique<BoardWriter>(m_board, m_trace, m_config.boardCoalesce);
     // USB boards' transfers take milliseconds (a GPIO chip may be one).
-    if (m_config.hid || m_config.gpio)
+    if (m_config.hid || m_config.gpio || m_config.ftdi)
         m_queue = std::make_unique<DeviceQueue>(*m_device, *m_writer);
     registerPort(this);
 }

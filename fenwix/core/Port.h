@@ -6,6 +6,7 @@
 #include "fenwix/core/BoardWriter.h"
 #include "fenwix/core/Device.h"
 #include "fenwix/core/DeviceQueue.h"
+#include "fenwix/core/FtdiDevice.h"
 #include "fenwix/core/GpioDevice.h"
 #include "fenwix/core/HidDevice.h"
 #include "fenwix/core/PpdevDevice.h"
@@ -28,6 +29,8 @@ struct Config {
     HidFolders hidFolders;
     bool gpio = false; // device names a board on GPIO lines
     GpioFolders gpioFolders;
+    bool ftdi = false; // device names an FTDI bit-bang board
+    std::function<std::unique_ptr<FtdiLink>()> ftdiLink = libftdiLink;
     // How the user chose the board, for advice: FENWIX_LPT1, or a program's
     // option that sets it (FENWIX_CHOSEN_WITH, such as --board).
     std::string chosenWith;
@@ -47,7 +50,8 @@ struct Config {
 // FENWIX_LPT1: unset -> /dev/parport0 when it exists, else the virtual board;
 // "virtual" -> the virtual board; "hid", "hid:SERIAL" or a hidraw node -> a USB
 // relay board; "gpio:CHIP[:LINES][:active-low]" -> a board on GPIO lines;
-// anything else -> a ppdev device path.
+// "ftdi[:SERIAL][:active-low]" -> an FTDI bit-bang board; anything else -> a
+// ppdev device path.
 Config configFromEnvironment(const Getenv& getenv,
                              const std::function<bool(const char*)>& exists = {});
 

@@ -57,5 +57,9 @@ struct Board {
 // The GPIO boards' child mode and cases (GpioGuest.cpp).
 int cp2112(const std::string& serial, unsigned refused);
 void gpioBoards();
+// The FTDI boards' (FtdiGuest.cpp): a gadget on the dummy controller udc.
+int ftdiBoard(const std::string& serial, const std::string& product, const std::string& udc,
+              unsigned refused);
+void ftdiBoards();
 
 } // namespace guest

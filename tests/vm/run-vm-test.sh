@@ -4,7 +4,8 @@
 # (software emulation, no KVM needed) with the kernel's parport, parport_pc,
 # ppdev and lp drivers on an emulated ISA port at 0x378 and its HID stack
 # (hid, hid-generic, hidraw) with uhid for USB relay boards and hid-cp2112 for
-# a USB chip's GPIO lines, runs vmcheck there
+# a USB chip's GPIO lines, and its USB host stack with a gadget on dummy_hcd
+# through FunctionFS for FTDI boards, runs vmcheck there
 # against our libFENWIX.so, and fails on any failed case or a guest that does
 # not finish in time. Everything comes from Debian packages; the kernel
 # package is downloaded once into CACHE.
@@ -67,7 +68,11 @@ add_module() {
     cp "$file" "$root/modules/$name.ko"
     echo "$name" >>"$root/modules/order" # after what it depends on
 }
-for m in parport parport_pc ppdev lp hid hid-generic uhid hid-cp2112; do add_module "$m"; done
+for m in parport parport_pc ppdev lp hid hid-generic uhid hid-cp2112 dummy_hcd libcomposite usb_f_fs; do
+    add_module "$m"
+done
+# Two full-speed controllers, one gadget on each.
+echo "is_high_speed=0 num=2" >"$root/modules/dummy_hcd.params"
 # Our program and library with the shared libraries they use.
 cp "$vmcheck" "$root/vmcheck"
 cp "$library" "$root/usr/lib/libFENWIX.so"
@@ -86,7 +91,10 @@ mount -t devtmpfs dev /dev
 mount -t tmpfs tmp /tmp
 chmod 1777 /tmp
 # lp is loaded by a case of its own.
-for m in $(grep -vx lp /modules/order); do insmod /modules/$m.ko || echo "CASE insmod $m: FAIL"; done
+for m in $(grep -vx lp /modules/order); do
+    insmod /modules/$m.ko $(cat /modules/$m.params 2>/dev/null) || echo "CASE insmod $m: FAIL"
+done
+mount -t configfs none /sys/kernel/config
 echo "VMCHECK START"
 /vmcheck /modules/lp.ko
 echo "VMCHECK EXIT $?"

@@ -13,7 +13,7 @@
 // USB relay boards are made through uhid: the kernel's own HID core, hid-generic
 // and hidraw see a USB device, and a child of this program answers its
 // feature reports as such a board does, recording each relay state. GPIO
-// boards: GpioGuest.cpp.
+// boards: GpioGuest.cpp; FTDI boards: FtdiGuest.cpp.
 #include "tests/support/RelayBoard.h"
 #include "tests/vm/Guest.h"
 
@@ -158,7 +158,8 @@ int writer(int argc, char** argv)
 {
     const Out out = library();
     const char* board = std::getenv("FENWIX_LPT1");
-    const bool parport = !board || (!std::strstr(board, "hid") && !std::strstr(board, "gpio"));
+    const bool parport = !board || (!std::strstr(board, "hid") && !std::strstr(board, "gpio") &&
+                                    !std::strstr(board, "ftdi"));
     int bad = 0;
     for (int i = 2; i < argc; ++i) {
         const int value = std::atoi(argv[i]);
@@ -561,6 +562,8 @@ int main(int argc, char** argv)
         return relayBoard(std::atoi(argv[2]), argv[3]);
     if (mode == "cp2112")
         return cp2112(argv[2], argc > 3 ? static_cast<unsigned>(std::atoi(argv[3])) : 0);
+    if (mode == "ftdiboard")
+        return ftdiBoard(argv[2], argv[3], argv[4], static_cast<unsigned>(std::atoi(argv[5])));
     if (mode == "steps")
         return steps(argc, argv);
     if (mode == "timed" || mode == "bare")
@@ -577,6 +580,7 @@ int main(int argc, char** argv)
     withPrinterDriver(argc > 1 ? argv[1] : "/modules/lp.ko");
     usbRelayBoards();
     gpioBoards();
+    ftdiBoards();
     std::printf("VMCHECK %s\n", failures ? "FAILED" : "PASSED");
     return failures ? 1 : 0;
 }
