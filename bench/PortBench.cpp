@@ -181,6 +181,36 @@ void benchPpdevCall(const QString& folder, int calls)
     gpio.gpio = true;
     gpio.device = "gpio:/dev/gpiochip-bench";
     queued("GPIO board call, stand-in (1 ms a transfer)", gpio, gpioStandIn);
+
+    // An FTDI board: a byte on bulk OUT, then the pins read back, each a
+    // millisecond.
+    struct FtdiStandIn final : fenwix::FtdiLink {
+        std::uint8_t pins = 0;
+        int list(std::vector<fenwix::FtdiChip>& chips, std::string&) override
+        {
+            chips.push_back({"FT245R USB FIFO", "BENCH", 1, 2, 0});
+            return 0;
+        }
+        int open(const fenwix::FtdiChip&, std::string&) override { return 0; }
+        int write(std::uint8_t byte, std::string&) override
+        {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            pins = byte;
+            return 0;
+        }
+        int readPins(std::uint8_t& byte, std::string&) override
+        {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            byte = pins;
+            return 0;
+        }
+        void close() override {}
+    };
+    fenwix::Config ftdi;
+    ftdi.ftdi = true;
+    ftdi.device = "ftdi";
+    ftdi.ftdiLink = [] { return std::make_unique<FtdiStandIn>(); };
+    queued("FTDI board call, stand-in (1 ms a transfer)", ftdi, {});
     ::close(nullFd);
 }
 

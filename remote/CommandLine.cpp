@@ -78,8 +78,9 @@ Request parseCommandLine(const QStringList& arguments)
         QStringLiteral("board"),
         QStringLiteral("Start the panel on board BOARD: virtual, hid (the first USB relay board), "
                        "hid:SERIAL (the USB relay board with that serial), a hidraw node such as "
-                       "/dev/hidraw0, gpio:CHIP[:LINES][:active-low] (relays on GPIO lines), or "
-                       "a parallel port such as /dev/parport0. The same values "
+                       "/dev/hidraw0, gpio:CHIP[:LINES][:active-low] (relays on GPIO lines), "
+                       "ftdi or ftdi:SERIAL (an FTDI bit-bang board), or a parallel port such "
+                       "as /dev/parport0. The same values "
                        "as FENWIX_LPT1, which it sets for the port library."),
         QStringLiteral("BOARD"));
     parser.addOption(allOff);
@@ -120,7 +121,7 @@ Request parseCommandLine(const QStringList& arguments)
     request.board = parser.value(board);
     if (parser.isSet(board) && request.board.trimmed().isEmpty())
         return usage(QStringLiteral("--board names no board (virtual, hid, hid:SERIAL, "
-                                    "gpio:CHIP or a device such as /dev/parport0)"));
+                                    "gpio:CHIP, ftdi or a device such as /dev/parport0)"));
     if (request.board.size() > 255 || cli::printable(request.board) != request.board)
         return usage(QStringLiteral("--board takes one line of at most 255 characters, without "
                                     "control characters"));

@@ -284,6 +284,18 @@ void ftdiBoards()
     report("FTDI: unplugged gives an error status, plugged back it works again",
            before && gone && again, show(readFile("/tmp/board-freplug")));
 
+    // A board the user may not open: its node under /dev/bus/usb.
+    const std::string bus = readFile(fifo.node + "/busnum"), dev = readFile(fifo.node + "/devnum");
+    char node[64];
+    std::snprintf(node, sizeof node, "/dev/bus/usb/%03d/%03d", std::atoi(bus.c_str()),
+                  std::atoi(dev.c_str()));
+    ::chmod(node, 0600);
+    const User outsider{1001, 1001, {}};
+    const Run denied = run({"writer", "1"}, {"FENWIX_LPT1=ftdi:FTAAA"}, &outsider);
+    report("FTDI: a board the user may not open gives the permission message",
+           denied.err.find("Permission denied") != std::string::npos &&
+               denied.err.find("ftdi.rules") != std::string::npos,
+           show(denied.err) + node);
     for (const Board& b : {fifo, cable}) {
         ::kill(b.pid, SIGKILL);
         ::waitpid(b.pid, nullptr, 0);
