@@ -105,7 +105,7 @@ Request parseCommandLine(const QStringList& arguments)
         }
     }
 
-    request.common = cli::parseCommon(parser, args);
+    request.common = cli::parseCommon(parser, args, {QStringLiteral("--keep-schedule")});
     if (request.common.outcome != cli::Outcome::Run)
         return request;
     auto usage = [&request](const QString& text) {

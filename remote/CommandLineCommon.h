@@ -3,8 +3,10 @@
 
 // What the command lines of pc-automation and pc-automation-mqtt share:
 // --help, --version, no stray arguments, and usage errors with status 64.
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -66,8 +68,9 @@ inline void say(const QString& line)
 }
 
 // Adds --help and --version to parser and parses arguments (the program's
-// name first).
-inline Common parseCommon(QCommandLineParser& parser, const QStringList& arguments)
+// name first). equalsOnly: options that take a value only after "=".
+inline Common parseCommon(QCommandLineParser& parser, const QStringList& arguments,
+                          const QStringList& equalsOnly = {})
 {
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Show this help and exit."));
@@ -77,17 +80,29 @@ inline Common parseCommon(QCommandLineParser& parser, const QStringList& argumen
     parser.addOption(version);
     Common common;
     if (!parser.parse(arguments)) {
-        // Qt's sentence in the programs' own voice: lower case, no full stop.
+        // Qt's sentence in the programs' own voice: lower case, no full
+        // stop, names in double quotes as in the programs' own messages.
         QString problem = parser.errorText();
         if (problem.endsWith(u'.'))
             problem.chop(1);
+        problem.replace(u'\'', u'"');
         if (!problem.isEmpty())
             problem[0] = problem[0].toLower();
         return common.usage(problem);
     }
-    if (!parser.positionalArguments().isEmpty())
+    if (!parser.positionalArguments().isEmpty()) {
+        // An option that takes its value only after "=" (--keep-schedule=FILE)
+        // followed by the value as a word of its own.
+        const QString stray = parser.positionalArguments()[0];
+        const qsizetype at = arguments.indexOf(stray);
+        const QString before = at > 0 ? arguments[at - 1] : QString();
         return common.usage(
-            QStringLiteral("unexpected argument %1").arg(parser.positionalArguments()[0]));
+            QStringLiteral("unexpected argument \"%1\"%2")
+                .arg(stray,
+                     equalsOnly.contains(before)
+                         ? QStringLiteral(": to give %1 its value, write %1=%2").arg(before, stray)
+                         : QString()));
+    }
     if (parser.isSet(help)) {
         common.outcome = Outcome::Help;
         // Qt names the program by the path it was started from, or not at
@@ -109,10 +124,17 @@ inline int finish(const Common& common, const char* version)
     const char* program = programName();
     switch (common.outcome) {
     case Outcome::Help:
-        std::printf("%s", qPrintable(common.text));
-        return 0;
     case Outcome::Version:
-        std::printf("%s %s\n", program, version);
+        if (common.outcome == Outcome::Help)
+            std::printf("%s", qPrintable(common.text));
+        else
+            std::printf("%s %s\n", program, version);
+        // A full disk or a closed pipe is a failure, not a shown help.
+        if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+            say(QStringLiteral("cannot write to standard output: %1")
+                    .arg(QString::fromLocal8Bit(std::strerror(errno))));
+            return ExitFailure;
+        }
         return 0;
     case Outcome::UsageError:
         say(QStringLiteral("%1 (see --help)").arg(common.text));

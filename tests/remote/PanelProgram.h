@@ -71,10 +71,13 @@ struct Program {
     }
     ~Program() { stop(); }
 
-    Result run(const QStringList& args) const
+    // stdoutTo: a file standard output goes to instead (/dev/full ...).
+    Result run(const QStringList& args, const QString& stdoutTo = {}) const
     {
         QProcess p;
         p.setProcessEnvironment(environment());
+        if (!stdoutTo.isEmpty())
+            p.setStandardOutputFile(stdoutTo);
         p.start(QStringLiteral(PANEL_PROGRAM), args);
         if (!p.waitForFinished(30000))
             return {};

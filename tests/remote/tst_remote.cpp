@@ -221,11 +221,12 @@ void tst_Remote::commandLine_data()
     QTest::addColumn<QList<int>>("writes");
     QTest::addColumn<QStringList>("panelArgs");
     QTest::addColumn<QByteArray>("board"); // the virtual board before the panel starts
+    QTest::addColumn<QString>("stdoutTo"); // empty: read here
     auto row = [](const char* name, const QStringList& args, bool panelRuns, int exitCode,
                   const QString& says, const QList<int>& writes, const QStringList& panelArgs = {},
-                  const QByteArray& board = {}) {
-        QTest::newRow(name) << args << panelRuns << exitCode << says << writes << panelArgs
-                            << board;
+                  const QByteArray& board = {}, const QString& stdoutTo = {}) {
+        QTest::newRow(name) << args << panelRuns << exitCode << says << writes << panelArgs << board
+                            << stdoutTo;
     };
     row("--on", {"--on", "2"}, true, 0, "", {4});
     row("--toggle", {"--toggle", "7"}, true, 0, "", {128});
@@ -263,7 +264,11 @@ void tst_Remote::commandLine_data()
     row("two commands", {"--on", "1", "--off", "2"}, true, 64, "one command at a time", {});
     row("unknown option", {"--bogus"}, true, 64, "bogus", {});
     row("a missing value, in the program's voice", {"--on"}, false, 64,
-        "pc-automation: missing value after '--on' (see --help)", {});
+        "pc-automation: missing value after \"--on\" (see --help)", {});
+    row("--keep-schedule and its file as two words", {"--keep-schedule", "x.conf"}, false, 64,
+        "unexpected argument \"x.conf\": to give --keep-schedule its value, write "
+        "--keep-schedule=x.conf",
+        {});
     row("--catch-up alone", {"--catch-up"}, false, 64, "needs --keep-schedule", {});
     row("--board with a command", {"--board=hid", "--on", "1"}, true, 64, "starts a panel", {});
     row("--board= without a board", {"--board="}, false, 64, "names no board", {});
@@ -274,6 +279,8 @@ void tst_Remote::commandLine_data()
     row("--keep-schedule while a panel runs", {"--keep-schedule"}, true, 1, "already runs", {});
     row("--help", {"--help"}, false, 0, "--resume-board", {});
     row("--version", {"--version"}, false, 0, "pc-automation 1.", {});
+    row("--help on a full disk", {"--help"}, false, 1, "cannot write to standard output", {}, {},
+        {}, "/dev/full");
     row("no panel", {"--on", "2"}, false, 69, "no panel is running", {});
 }
 
@@ -286,12 +293,13 @@ void tst_Remote::commandLine()
     QFETCH(QList<int>, writes);
     QFETCH(QStringList, panelArgs);
     QFETCH(QByteArray, board);
+    QFETCH(QString, stdoutTo);
     Program p;
     if (!board.isEmpty())
         QVERIFY(testfiles::writeFile(p.dir.filePath(QStringLiteral("board")), board));
     if (panelRuns)
         QVERIFY(p.start(panelArgs));
-    const Result r = p.run(args);
+    const Result r = p.run(args, stdoutTo);
     QCOMPARE(r.exitCode, exitCode);
     QVERIFY2((exitCode == 0 ? r.out : r.err).contains(says), qPrintable(r.out + r.err));
     if (exitCode != 0) // one clear line in the program's voice
