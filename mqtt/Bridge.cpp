@@ -51,9 +51,9 @@ QString Bridge::becomeKnown(const QString& board)
     if (m_settings.clientId.isEmpty())
         m_settings.clientId =
             id.clientId + (m_settings.removeDiscovery ? QStringLiteral("-remove") : QString());
-    cli::say(QStringLiteral("this board is %1%2; its topics are under %3")
+    cli::say(QStringLiteral("this board is %1%2; its topics are under %3, its client id is %4")
                  .arg(m_node, board.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(board),
-                      m_settings.prefix));
+                      m_settings.prefix, m_settings.clientId));
     m_connection = std::make_unique<Connection>(m_settings, availabilityTopic(m_settings));
     connect(m_connection.get(), &Connection::connected, this, &Bridge::connected);
     connect(m_connection.get(), &Connection::message, this, &Bridge::received);

@@ -144,6 +144,10 @@ QString Connection::reason(int rc, int err)
                               "certificate may not be signed by the CA file %1, or may not name "
                               "%2")
             .arg(m_settings.caFile, m_settings.host);
+    case MOSQ_ERR_EAI:
+        return QStringLiteral("the host name %1 cannot be resolved; check --host and the "
+                              "network")
+            .arg(m_settings.host);
     case MOSQ_ERR_PROTOCOL:
     case MOSQ_ERR_MALFORMED_PACKET:
         return QStringLiteral("what answers on the port does not speak MQTT (%1)")
@@ -162,7 +166,7 @@ bool Connection::connectOnce()
     cli::say(QStringLiteral("cannot connect to %1:%2: %3")
                  .arg(m_settings.host)
                  .arg(m_settings.port)
-                 .arg(QString::fromLocal8Bit(mosquitto_strerror(rc))));
+                 .arg(reason(rc, errno)));
     return false;
 }
 

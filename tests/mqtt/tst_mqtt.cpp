@@ -150,6 +150,11 @@ void tst_Mqtt::discovery()
     QTRY_COMPARE_WITH_TIMEOUT(m_peer->count(QStringLiteral("ha/switch/")), 8, Bound);
     QTRY_COMPARE_WITH_TIMEOUT(m_peer->count(QStringLiteral("ha/text/")), 16, Bound);
     QTRY_COMPARE_WITH_TIMEOUT(m_peer->count(QStringLiteral("ha/button/")), 1, Bound);
+    // The log names what the README says it names.
+    QVERIFY2(bridgeLog().contains(QRegularExpression(
+                 "this board is pc_automation_\\w+ \\(/dev/parport0\\); its topics are under "
+                 "test/pc, its client id is pc-automation-[\\w-]+\n")),
+             qPrintable(m_bridgeLog));
     std::lock_guard lock(m_peer->mutex);
     for (auto it = m_peer->last.begin(); it != m_peer->last.end(); ++it) {
         if (it.key().endsWith(QLatin1String("/state")))
@@ -728,6 +733,14 @@ void tst_Mqtt::removeDiscovery()
     QCOMPARE(late.count(QStringLiteral("ha/")), 0);
     // The remover had its own client id: the running bridge stayed connected.
     QCOMPARE(bridgeLog().count(QStringLiteral("lost the broker")), 0);
+
+    // A host name that cannot be resolved is said as such.
+    remover.start(QStringLiteral(BRIDGE_PROGRAM),
+                  {"--host", "nosuch.invalid", "--node-id", "x", "--remove-discovery"});
+    QTRY_COMPARE_WITH_TIMEOUT(remover.state(), QProcess::NotRunning, 30000);
+    QCOMPARE(remover.exitCode(), 69);
+    QVERIFY(remover.readAllStandardError().contains("the host name nosuch.invalid cannot be "
+                                                    "resolved"));
 
     // A "broker" that takes the connection and never answers: no success claimed.
     QTcpServer mute;
