@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QLabel>
+#include <QPainter>
 #include <QVBoxLayout>
 
 namespace board
@@ -23,16 +24,59 @@ constexpr int FirstDataPin = 2; // D0 is pin 2 of the connector
 // Unknown: dark and hatched, so it is not read as "off".
 enum class Lamp { Off, Lit, Unknown };
 
+// A lamp with its line's label, painted on a solid face (the hatch of an
+// unknown state over a dark one, so the label stays readable), and its state
+// in its accessible name, so a screen reader says it.
+class LampLabel final : public QLabel
+{
+  public:
+    LampLabel(int line, QWidget* parent)
+        : QLabel(QStringLiteral("D%1\npin %2").arg(line).arg(line + FirstDataPin), parent),
+          m_line(line)
+    {
+        setObjectName(QStringLiteral("D%1").arg(line));
+        setAlignment(Qt::AlignCenter);
+        setMinimumSize(48, 48);
+        show(Lamp::Off);
+    }
+
+    void show(Lamp state)
+    {
+        m_state = state;
+        QPalette pal = palette();
+        pal.setColor(QPalette::WindowText, state == Lamp::Lit ? Qt::black : QColor(235, 235, 235));
+        setPalette(pal);
+        setProperty("lit", state == Lamp::Lit);
+        setAccessibleName(QStringLiteral("D%1, pin %2: %3")
+                              .arg(m_line)
+                              .arg(m_line + FirstDataPin)
+                              .arg(state == Lamp::Lit   ? QStringLiteral("on")
+                                   : state == Lamp::Off ? QStringLiteral("off")
+                                                        : QStringLiteral("unknown")));
+        update();
+    }
+
+  private:
+    void paintEvent(QPaintEvent* event) override
+    {
+        {
+            QPainter painter(this);
+            painter.fillRect(rect(), m_state == Lamp::Lit   ? QColor(255, 60, 40)
+                                     : m_state == Lamp::Off ? QColor(70, 40, 40)
+                                                            : QColor(45, 45, 45));
+            if (m_state == Lamp::Unknown)
+                painter.fillRect(rect(), QBrush(QColor(100, 100, 100), Qt::BDiagPattern));
+        }
+        QLabel::paintEvent(event);
+    }
+
+    int m_line;
+    Lamp m_state = Lamp::Off;
+};
+
 void paintLamp(QLabel* lamp, Lamp state)
 {
-    const bool lit = state == Lamp::Lit;
-    QPalette pal = lamp->palette();
-    pal.setBrush(QPalette::Window, state == Lamp::Unknown
-                                       ? QBrush(QColor(90, 90, 90), Qt::BDiagPattern)
-                                       : QBrush(lit ? QColor(255, 60, 40) : QColor(70, 40, 40)));
-    pal.setColor(QPalette::WindowText, lit ? Qt::black : QColor(200, 200, 200));
-    lamp->setPalette(pal);
-    lamp->setProperty("lit", lit);
+    static_cast<LampLabel*>(lamp)->show(state);
 }
 
 } // namespace
@@ -45,13 +89,7 @@ BoardView::BoardView(QString boardPath, QString privateFolder, QWidget* parent)
     auto* lamps = new QGridLayout;
     // D7 on the left, as the bits of the value read.
     for (int line = 0; line < LineCount; ++line) {
-        auto* lamp =
-            new QLabel(QStringLiteral("D%1\npin %2").arg(line).arg(line + FirstDataPin), this);
-        lamp->setObjectName(QStringLiteral("D%1").arg(line));
-        lamp->setAlignment(Qt::AlignCenter);
-        lamp->setAutoFillBackground(true);
-        lamp->setMinimumSize(48, 48);
-        paintLamp(lamp, Lamp::Off);
+        auto* lamp = new LampLabel(line, this);
         lamps->addWidget(lamp, 0, LineCount - 1 - line);
         m_lamps[static_cast<std::size_t>(line)] = lamp;
     }

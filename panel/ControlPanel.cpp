@@ -69,6 +69,8 @@ ControlPanel::ControlPanel(automation::PanelModel& model, QWidget* parent)
     : QWidget(parent), m_model(model)
 {
     setWindowTitle(QStringLiteral("DIGITAL I/O BOARD"));
+    // The title soon shows the date: a screen reader names the program.
+    setAccessibleName(QStringLiteral("PC Automation Control"));
     setFont(panelFont(FontKind::Window));
     QPalette pal = palette();
     pal.setColor(QPalette::Window, QColor(255, 128, 128));

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <QAccessible>
 #include <QDir>
 #include <QLabel>
 #include <QTemporaryDir>
@@ -66,6 +67,13 @@ void tst_BoardView::showsValuesWrittenByTheLibrary()
         // D7 stands leftmost, as the bits of the value read; Dn is pin n + 2.
         const auto* lamp = view.findChild<QLabel*>(QStringLiteral("D%1").arg(line));
         QVERIFY(lamp->text().endsWith(QStringLiteral("pin %1").arg(line + 2)));
+        // A screen reader hears the state, not only the line.
+        QCOMPARE(QAccessible::queryAccessibleInterface(const_cast<QLabel*>(lamp))
+                     ->text(QAccessible::Name),
+                 QStringLiteral("D%1, pin %2: %3")
+                     .arg(line)
+                     .arg(line + 2)
+                     .arg((value >> line) & 1 ? "on" : "off"));
         if (line > 0)
             QVERIFY(lamp->x() < view.findChild<QLabel*>(QStringLiteral("D%1").arg(line - 1))->x());
     }
@@ -153,8 +161,12 @@ void tst_BoardView::unknownState()
     view.reload(); // returns, even for a FIFO without a writer
     // The last lamps do not stay lit: the state is shown as unknown.
     QCOMPARE(view.value(), -1);
-    for (int line = 0; line < 8; ++line)
+    for (int line = 0; line < 8; ++line) {
         QVERIFY(!view.lampLit(line));
+        QVERIFY(view.findChild<QLabel*>(QStringLiteral("D%1").arg(line))
+                    ->accessibleName()
+                    .endsWith(QStringLiteral(": unknown")));
+    }
     const auto* status = view.findChild<QLabel*>("status");
     // In full in the tool tip; the label elides it to the window's width.
     if (reason.isEmpty()) {

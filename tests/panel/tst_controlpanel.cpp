@@ -447,6 +447,9 @@ void tst_ControlPanel::clockTick()
     p.window.show();
     QCOMPARE(p.window.windowTitle(), QStringLiteral("DIGITAL I/O BOARD"));
     QTRY_VERIFY_WITH_TIMEOUT(p.window.windowTitle() != QStringLiteral("DIGITAL I/O BOARD"), 3000);
+    // Whatever the title says, a screen reader names the program.
+    QCOMPARE(QAccessible::queryAccessibleInterface(&p.window)->text(QAccessible::Name),
+             QStringLiteral("PC Automation Control"));
     QCOMPARE(p.window.windowTitle(), QLocale::system().toString(at.date(), QLocale::ShortFormat));
     const QString shown = p.child<QLabel>("Label2")->text();
     QVERIFY2(shown.contains(QStringLiteral("04")) && shown.contains(QStringLiteral("05")),
