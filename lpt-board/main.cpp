@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "fenwix/fenwix_board.h"
 #include "lpt-board/BoardView.h"
+#include "lpt-board/Placement.h"
 #include "remote/CommandLineCommon.h"
 
 #include <cstdlib>
@@ -30,6 +31,7 @@ int main(int argc, char* argv[])
     const fenwix::BoardLocation board = fenwix::boardLocation(&std::getenv);
     board::BoardView view(QString::fromStdString(board.path),
                           QString::fromStdString(board.privateFolder));
+    board::placeBesidePanel(view);
     view.show();
     return QApplication::exec();
 }

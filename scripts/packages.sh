@@ -5,7 +5,7 @@
 # Building and running the panel, the viewer and the port library.
 PC_AUTOMATION_BUILD_PACKAGES=(
     build-essential cmake pkg-config
-    qt6-base-dev libgl-dev libmosquitto-dev libftdi1-dev
+    qt6-base-dev libgl-dev libmosquitto-dev libftdi1-dev libxcb1-dev
     fonts-noto-cjk fonts-arphic-ukai
 )
 # Building the Debian package.

@@ -141,6 +141,22 @@ exit_flood)
     [ "$status" = 0 ] || fail "exit status $status"
     [ "$(values)" = "1 0" ] || fail "writes '$(values)'"
     ;;
+viewer_beside)
+    # Started after the panel, as from the menu: the viewer opens beside it,
+    # on the screen, covering none of it.
+    start_panel
+    env QT_QPA_PLATFORM=xcb FENWIX_BOARD="$work/board" "$prefix/bin/lpt-board" 2>/dev/null &
+    pids+=($!)
+    viewer=$(timeout 30 xdotool search --sync --onlyvisible --pid $! | head -n1) ||
+        fail "the viewer's window did not appear"
+    eval "$(xdotool getwindowgeometry --shell "$win")"
+    px=$X py=$Y pw=$WIDTH ph=$HEIGHT
+    eval "$(xdotool getwindowgeometry --shell "$viewer")"
+    [ "$X" -ge $((px + pw)) ] || [ "$Y" -ge $((py + ph)) ] ||
+        fail "the viewer at $X,$Y covers the panel at $px,$py ${pw}x$ph"
+    [ $((X + WIDTH)) -le 1024 ] && [ $((Y + HEIGHT)) -le 768 ] ||
+        fail "the viewer at $X,$Y ${WIDTH}x$HEIGHT is off the screen"
+    ;;
 close)
     start_panel
     click BIT1
