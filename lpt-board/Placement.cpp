@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "lpt-board/Placement.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <optional>
 #include <QGuiApplication>
+#include <QMargins>
 #include <QRect>
 #include <QScreen>
 #include <QtGui/qguiapplication_platform.h>
@@ -45,9 +47,27 @@ std::vector<xcb_window_t> childrenOf(xcb_connection_t* c, xcb_window_t window)
     return {first, first + xcb_query_tree_children_length(r.get())};
 }
 
-// The shown panel's window on the root, in root coordinates. Clients are the
-// root's children, or (with a window manager) its frames' children.
-std::optional<QRect> panelWindow(xcb_connection_t* c, xcb_window_t root)
+// What a window manager adds around a client (_NET_FRAME_EXTENTS: left,
+// right, top, bottom); nothing without one.
+QMargins frameOf(xcb_connection_t* c, xcb_window_t window)
+{
+    static constexpr char name[] = "_NET_FRAME_EXTENTS";
+    const auto atom =
+        reply(xcb_intern_atom_reply(c, xcb_intern_atom(c, 1, sizeof name - 1, name), nullptr));
+    if (!atom || atom->atom == XCB_ATOM_NONE)
+        return {};
+    const auto r = reply(xcb_get_property_reply(
+        c, xcb_get_property(c, 0, window, atom->atom, XCB_ATOM_CARDINAL, 0, 4), nullptr));
+    if (!r || xcb_get_property_value_length(r.get()) != 16)
+        return {};
+    const auto* e = static_cast<const std::uint32_t*>(xcb_get_property_value(r.get()));
+    return QMargins(int(e[0]), int(e[2]), int(e[1]), int(e[3]));
+}
+
+// The shown panel's window on the root with its frame, in root coordinates.
+// Clients are the root's children, or (with a window manager) its frames'
+// children.
+std::optional<QRect> panelWindow(xcb_connection_t* c, xcb_window_t root, QMargins& frame)
 {
     std::vector<xcb_window_t> windows = childrenOf(c, root);
     for (const xcb_window_t frame : childrenOf(c, root))
@@ -61,8 +81,10 @@ std::optional<QRect> panelWindow(xcb_connection_t* c, xcb_window_t root)
         const auto geometry = reply(xcb_get_geometry_reply(c, xcb_get_geometry(c, w), nullptr));
         const auto at = reply(xcb_translate_coordinates_reply(
             c, xcb_translate_coordinates(c, w, root, 0, 0), nullptr));
-        if (attributes && geometry && at && attributes->map_state == XCB_MAP_STATE_VIEWABLE)
-            return QRect(at->dst_x, at->dst_y, geometry->width, geometry->height);
+        if (attributes && geometry && at && attributes->map_state == XCB_MAP_STATE_VIEWABLE) {
+            frame = frameOf(c, w);
+            return QRect(at->dst_x, at->dst_y, geometry->width, geometry->height) + frame;
+        }
     }
     return std::nullopt;
 }
@@ -76,20 +98,30 @@ void placeBesidePanel(QWidget& view)
     if (!x11 || !x11->connection() || !screen)
         return; // Wayland and others: the compositor places windows
     xcb_connection_t* c = x11->connection();
-    const auto panel = panelWindow(c, xcb_setup_roots_iterator(xcb_get_setup(c)).data->root);
+    QMargins frame;
+    const auto panel = panelWindow(c, xcb_setup_roots_iterator(xcb_get_setup(c)).data->root, frame);
     if (!panel)
         return;
-    // Room for window frames, as a window manager may add them.
-    constexpr int Frame = 40;
+    // Frames placed: move() places a window's frame, and the viewer's frame
+    // is taken to be the panel's.
+    constexpr int Gap = 6;
     const QRect room = screen->availableGeometry();
-    const QSize size = view.sizeHint();
-    if (panel->right() + Frame + size.width() <= room.right())
-        view.move(panel->right() + 1 + Frame / 2, panel->top());
-    else if (panel->bottom() + Frame + size.height() <= room.bottom())
-        view.move(panel->left(), panel->bottom() + 1 + Frame);
-    else
-        view.move(room.right() - size.width() - Frame / 2,
-                  room.bottom() - size.height() - Frame / 2);
+    const QSize size = view.sizeHint().grownBy(frame);
+    // Beside it, below, to its left, above; else in the corner farthest from it.
+    const QPoint places[] = {
+        {panel->right() + 1 + Gap, panel->top()},
+        {panel->left(), panel->bottom() + 1 + Gap},
+        {panel->left() - Gap - size.width(), panel->top()},
+        {panel->left(), panel->top() - Gap - size.height()},
+    };
+    for (const QPoint& at : places)
+        if (room.contains(QRect(at, size))) {
+            view.move(at);
+            return;
+        }
+    view.move(
+        panel->center().x() < room.center().x() ? room.right() + 1 - size.width() : room.left(),
+        panel->center().y() < room.center().y() ? room.bottom() + 1 - size.height() : room.top());
 }
 
 } // namespace board

@@ -18,7 +18,7 @@ PC_AUTOMATION_PACKAGE_PACKAGES=(file dpkg-dev help2man lintian appstream desktop
 # unpacked once with xz), and
 # clang with its sanitizer and fuzzer runtimes.
 PC_AUTOMATION_TEST_PACKAGES=(
-    libx11-dev xvfb xauth xdotool x11-utils faketime tzdata dbus-daemon mosquitto openssl
+    libx11-dev xvfb xauth xdotool x11-utils openbox faketime tzdata dbus-daemon mosquitto openssl
     qemu-system-x86 busybox-static cpio xz-utils
     clang libclang-rt-14-dev
 )

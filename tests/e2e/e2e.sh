@@ -141,9 +141,16 @@ exit_flood)
     [ "$status" = 0 ] || fail "exit status $status"
     [ "$(values)" = "1 0" ] || fail "writes '$(values)'"
     ;;
-viewer_beside)
+viewer_beside | viewer_beside_openbox)
     # Started after the panel, as from the menu: the viewer opens beside it,
-    # on the screen, covering none of it.
+    # on the screen, covering none of it; with no window manager, and with one
+    # that places the panel in the middle of the screen.
+    if [ "$case" = viewer_beside_openbox ]; then
+        command -v openbox >/dev/null || { echo "SKIP: no openbox"; exit 77; }
+        openbox >/dev/null 2>&1 &
+        pids+=($!)
+        sleep 1
+    fi
     start_panel
     env QT_QPA_PLATFORM=xcb FENWIX_BOARD="$work/board" "$prefix/bin/lpt-board" 2>/dev/null &
     pids+=($!)
@@ -152,8 +159,9 @@ viewer_beside)
     eval "$(xdotool getwindowgeometry --shell "$win")"
     px=$X py=$Y pw=$WIDTH ph=$HEIGHT
     eval "$(xdotool getwindowgeometry --shell "$viewer")"
-    [ "$X" -ge $((px + pw)) ] || [ "$Y" -ge $((py + ph)) ] ||
-        fail "the viewer at $X,$Y covers the panel at $px,$py ${pw}x$ph"
+    [ "$X" -ge $((px + pw)) ] || [ $((X + WIDTH)) -le "$px" ] ||
+        [ "$Y" -ge $((py + ph)) ] || [ $((Y + HEIGHT)) -le "$py" ] ||
+        fail "the viewer at $X,$Y ${WIDTH}x$HEIGHT covers the panel at $px,$py ${pw}x$ph"
     [ $((X + WIDTH)) -le 1024 ] && [ $((Y + HEIGHT)) -le 768 ] ||
         fail "the viewer at $X,$Y ${WIDTH}x$HEIGHT is off the screen"
     ;;
