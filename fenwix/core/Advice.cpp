@@ -158,6 +158,14 @@ void Reports::once(std::string& last, const std::string& line)
         m_report(line);
 }
 
+void Reports::cured(std::string& last, const std::string& device, const char* what)
+{
+    if (last.empty())
+        return;
+    last.clear();
+    say("FENWIX: " + device + ": " + what);
+}
+
 void Reports::say(const std::string& line)
 {
     std::lock_guard lock(m_mutex);

@@ -40,6 +40,10 @@ class Reports
     // Says line unless it is what this source (last) said most recently; the
     // same problem is said again only after it was cured (last cleared).
     void once(std::string& last, const std::string& line);
+    // The problem last said by this source is over: says "FENWIX: <device>:
+    // <what>" (writing again, answering again) and forgets it; nothing when
+    // there was none.
+    void cured(std::string& last, const std::string& device, const char* what);
     void say(const std::string& line);
     // In a child after fork(): another thread may have held the lock.
     void forgetParentThreads();

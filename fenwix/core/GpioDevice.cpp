@@ -362,10 +362,7 @@ int GpioDevice::write(std::uint8_t byte)
                                           "kernel log); trying again at the next write");
         return EIO;
     }
-    if (!m_lastProblem.empty()) {
-        m_lastProblem.clear();
-        m_reports.say("FENWIX: " + m_name + ": writing again");
-    }
+    m_reports.cured(m_lastProblem, m_name, "writing again");
     return 0;
 }
 
@@ -384,10 +381,8 @@ int GpioDevice::read()
         return -1;
     }
     m_held = now;
-    if (!m_lastProblem.empty() && !m_disagrees) {
-        m_lastProblem.clear();
-        m_reports.say("FENWIX: " + m_name + ": answering again");
-    }
+    if (!m_disagrees)
+        m_reports.cured(m_lastProblem, m_name, "answering again");
     return now;
 }
 

@@ -263,10 +263,7 @@ int HidDevice::write(std::uint8_t byte)
                         std::to_string(target) +
                         " was sent; check its power supply; trying again at the next write",
                     EIO);
-    if (!m_lastProblem.empty()) {
-        m_lastProblem.clear();
-        m_reports.say("FENWIX: " + m_name + ": writing again");
-    }
+    m_reports.cured(m_lastProblem, m_name, "writing again");
     return 0;
 }
 
@@ -280,10 +277,8 @@ int HidDevice::read()
     }
     // Reached again (plugged back in): that problem is over. A board that
     // did not switch stays in error until a write succeeds.
-    if (!m_lastProblem.empty() && !m_disagrees) {
-        m_lastProblem.clear();
-        m_reports.say("FENWIX: " + m_name + ": answering again");
-    }
+    if (!m_disagrees)
+        m_reports.cured(m_lastProblem, m_name, "answering again");
     return m_held;
 }
 

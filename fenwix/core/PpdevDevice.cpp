@@ -146,10 +146,8 @@ int PpdevDevice::write(std::uint8_t byte)
         m_reports.once(m_lastProblem, deviceProblem(m_path, "write", err));
         close(); // open and claim afresh at the next call
     }
-    if (err == 0 && !m_lastProblem.empty()) {
-        m_lastProblem.clear();
-        m_reports.say("FENWIX: " + m_path + ": writing again");
-    }
+    if (err == 0)
+        m_reports.cured(m_lastProblem, m_path, "writing again");
     return err;
 }
 
@@ -163,10 +161,8 @@ int PpdevDevice::read()
         close();
         return -1;
     }
-    if (!m_lastProblem.empty()) { // opened and claimed again: the port answers
-        m_lastProblem.clear();
-        m_reports.say("FENWIX: " + m_path + ": answering again");
-    }
+    // Opened and claimed again: the port answers.
+    m_reports.cured(m_lastProblem, m_path, "answering again");
     return byte;
 }
 

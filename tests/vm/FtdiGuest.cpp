@@ -19,7 +19,6 @@
 #include <linux/usb/ch9.h>
 #include <linux/usb/functionfs.h>
 #include <mutex>
-#include <sstream>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -208,20 +207,13 @@ std::string usbDeviceOf(const std::string& serial)
 Board plugFtdi(const std::string& serial, const std::string& product, const std::string& udc,
                unsigned refused = 0)
 {
-    Board b{
-        run({"ftdiboard", serial, product, udc, std::to_string(refused)}, {}, nullptr, true).status,
-        {}};
-    waitFor([&] { return !(b.node = usbDeviceOf(serial)).empty(); });
-    return b;
+    return plug({"ftdiboard", serial, product, udc, std::to_string(refused)},
+                [&] { return usbDeviceOf(serial); });
 }
 
 std::vector<int> ftdiLog(const std::string& serial)
 {
-    std::vector<int> states{-1};
-    std::istringstream in(readFile("/tmp/ftdi-" + serial));
-    for (std::string line; std::getline(in, line);)
-        states.push_back(std::atoi(line.c_str()));
-    return states;
+    return statesIn("/tmp/ftdi-" + serial);
 }
 
 } // namespace
@@ -243,8 +235,8 @@ void ftdiBoards()
     std::vector<int> seen = ftdiLog("FTAAA");
     report("FTDI: 1, 5, 255, 0, 170 reach the FT245R's pins in order; the serial cable is "
            "never switched by plain ftdi",
-           values.status == 0 && seen == std::vector<int>{-1, 1, 5, 255, 0, 170} &&
-               ftdiLog("FTBBB").size() == 1,
+           values.status == 0 && seen == std::vector<int>{1, 5, 255, 0, 170} &&
+               ftdiLog("FTBBB").empty(),
            show(values.err));
     report("FTDI: the board file names the board by its serial",
            readFile("/tmp/board-ftdi") == "170\nftdi:FTAAA ok\n",
@@ -252,13 +244,13 @@ void ftdiBoards()
     const Run back = run({"reader"}, {"FENWIX_LPT1=ftdi:FTAAA"});
     report("FTDI: a fresh process reads the pins back", back.out == "170\n", show(back.out));
     const Run low = run({"writer", "1"}, {"FENWIX_LPT1=ftdi:FTAAA:active-low"});
-    report("FTDI: active-low inverts the pins", ftdiLog("FTAAA").back() == 254, show(low.err));
+    report("FTDI: active-low inverts the pins", lastOf(ftdiLog("FTAAA")) == 254, show(low.err));
     const Run named = run({"writer", "3"}, {"FENWIX_LPT1=ftdi:FTBBB"});
     const Run refused =
         run({"writer", "4"}, {"FENWIX_LPT1=ftdi:FTBBB", "FENWIX_BOARD=/tmp/board-ftdib"});
     report("FTDI: ftdi:SERIAL picks the other board; one that does not switch a pin gives an "
            "error status, never ok",
-           ftdiLog("FTBBB") == std::vector<int>{-1, 3, 0} && named.status == 0 &&
+           ftdiLog("FTBBB") == std::vector<int>{3, 0} && named.status == 0 &&
                readFile("/tmp/board-ftdib").rfind("4\nftdi:FTBBB error: ", 0) == 0 &&
                refused.err.find("the pins hold 0 after 4") != std::string::npos,
            show(named.err + refused.err + readFile("/tmp/board-ftdib")));
@@ -278,7 +270,7 @@ void ftdiBoards()
     put(gadgetOf("FTAAA") + "/UDC", "dummy_udc.0");
     waitFor([] { return !usbDeviceOf("FTAAA").empty(); });
     std::ofstream("/tmp/f-back") << "\n";
-    const bool again = boardSays("6\nftdi:FTAAA ok\n") && ftdiLog("FTAAA").back() == 6;
+    const bool again = boardSays("6\nftdi:FTAAA ok\n") && lastOf(ftdiLog("FTAAA")) == 6;
     std::ofstream("/tmp/f-end") << "\n";
     ::waitpid(driver.status, nullptr, 0);
     report("FTDI: unplugged gives an error status, plugged back it works again",

@@ -14,7 +14,6 @@
 #include <fcntl.h>
 #include <fstream>
 #include <linux/uhid.h>
-#include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -90,26 +89,17 @@ std::string gpiochipOf(const std::string& serial)
 
 Board plugChip(const std::string& serial, unsigned refused = 0)
 {
-    Board b{run({"cp2112", serial, std::to_string(refused)}, {}, nullptr, true).status, {}};
-    waitFor([&] { return !(b.node = gpiochipOf(serial)).empty(); });
-    return b;
+    return plug({"cp2112", serial, std::to_string(refused)}, [&] { return gpiochipOf(serial); });
 }
 
 void unplugChip(const Board& b, const std::string& serial)
 {
-    ::kill(b.pid, SIGKILL);
-    ::waitpid(b.pid, nullptr, 0);
-    waitFor([&] { return gpiochipOf(serial).empty(); });
+    unplug(b, [&] { return gpiochipOf(serial); });
 }
 
-// Never empty: -1 first.
 std::vector<int> pinLog(const std::string& serial)
 {
-    std::vector<int> states{-1};
-    std::istringstream in(readFile("/tmp/pins-" + serial));
-    for (std::string line; std::getline(in, line);)
-        states.push_back(std::atoi(line.c_str()));
-    return states;
+    return statesIn("/tmp/pins-" + serial);
 }
 
 // Whether wanted shows in seen in order (each line is set on its own, so
@@ -149,7 +139,7 @@ void gpioBoards()
     const Run chosen = run({"writer", "17"}, {label + ":7,6,5,4:active-low"});
     report("GPIO: four lines, active-low, make a four-relay board: channel 0 on sets line 7 "
            "low, lines 6 to 4 high; channel 4 is ignored, said once",
-           pinLog("G1AAA").back() == 0x7A &&
+           lastOf(pinLog("G1AAA")) == 0x7A &&
                chosen.err.find("has 4 lines: channels 4 to 7 are not switched") !=
                    std::string::npos,
            show(chosen.err));
@@ -162,12 +152,12 @@ void gpioBoards()
     const Run first = run({"writer", "0"}, {label});
     report("GPIO: LABEL@SERIAL picks one of two chips; the plain label takes the first and "
            "names the other",
-           pinLog("G2BBB").back() == 3 && pinLog("G1AAA").back() == 0 &&
+           lastOf(pinLog("G2BBB")) == 3 && lastOf(pinLog("G1AAA")) == 0 &&
                first.err.find("also labelled cp2112_gpio") != std::string::npos &&
                first.err.find("G2BBB") != std::string::npos,
            show(bySerial.err + first.err));
     const Run holding = run({"hold"}, {label + "@G2BBB"}, nullptr, true);
-    waitFor([] { return pinLog("G2BBB").back() == 1; });
+    waitFor([] { return lastOf(pinLog("G2BBB")) == 1; });
     const Run busy = run({"writer", "2"}, {label + "@G2BBB"});
     ::kill(holding.status, SIGKILL);
     ::waitpid(holding.status, nullptr, 0);
@@ -198,7 +188,7 @@ void gpioBoards()
     const Board filler = plugChip("G4DDD"); // takes the number it had
     one = plugChip("G1AAA");
     std::ofstream("/tmp/g-back") << "\n";
-    const bool again = boardSays("6\ngpio:cp2112_gpio@G1AAA ok\n") && pinLog("G1AAA").back() == 6;
+    const bool again = boardSays("6\ngpio:cp2112_gpio@G1AAA ok\n") && lastOf(pinLog("G1AAA")) == 6;
     std::ofstream("/tmp/g-end") << "\n";
     ::waitpid(driver.status, nullptr, 0);
     report("GPIO: unplugged gives an error status, plugged back under another number it works "

@@ -3,9 +3,11 @@
 
 // What the guest's cases share (vmcheck.cpp): this program run again in a
 // child mode, files, the case lines, and waiting for the emulated guest.
+#include <csignal>
 #include <cstdint>
 #include <string>
 #include <sys/types.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -53,6 +55,30 @@ struct Board {
     pid_t pid;
     std::string node;
 };
+
+// A fake board run by a child of this program in mode child (with its
+// arguments), once find() names its node.
+template <typename Find> Board plug(const std::vector<std::string>& child, Find find)
+{
+    Board b{run(child, {}, nullptr, true).status, {}};
+    waitFor([&] { return !(b.node = find()).empty(); });
+    return b;
+}
+
+// Ends the board's child (unplugged) and waits until find() names no node.
+template <typename Find> void unplug(const Board& b, Find find)
+{
+    ::kill(b.pid, SIGKILL);
+    ::waitpid(b.pid, nullptr, 0);
+    waitFor([&] { return find().empty(); });
+}
+
+// The states a fake board recorded in file, one a line ("ignored ..." as -1).
+std::vector<int> statesIn(const std::string& file);
+inline int lastOf(const std::vector<int>& states)
+{
+    return states.empty() ? -1 : states.back();
+}
 
 // The GPIO boards' child mode and cases (GpioGuest.cpp).
 int cp2112(const std::string& serial, unsigned refused);

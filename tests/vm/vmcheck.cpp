@@ -416,26 +416,26 @@ void withPrinterDriver(const char* lpModule)
 
 Board plugIn(int relays, const std::string& serial)
 {
-    Board b{run({"relayboard", std::to_string(relays), serial}, {}, nullptr, true).status, {}};
-    waitFor([&] { return !(b.node = hidrawOf(serial)).empty(); });
-    return b;
+    return plug({"relayboard", std::to_string(relays), serial}, [&] { return hidrawOf(serial); });
 }
 
-void unplug(const Board& b, const std::string& serial)
+void unplugBoard(const Board& b, const std::string& serial)
 {
-    ::kill(b.pid, SIGKILL);
-    ::waitpid(b.pid, nullptr, 0);
-    waitFor([&] { return hidrawOf(serial).empty(); });
+    unplug(b, [&] { return hidrawOf(serial); });
 }
 
-// The states the fake recorded, one per line.
-std::vector<int> relayLog(const std::string& serial)
+std::vector<int> statesIn(const std::string& file)
 {
     std::vector<int> states;
-    std::istringstream in(readFile("/tmp/relays-" + serial));
+    std::istringstream in(readFile(file));
     for (std::string line; std::getline(in, line);)
         states.push_back(line.rfind("ignored", 0) == 0 ? -1 : std::atoi(line.c_str()));
     return states;
+}
+
+std::vector<int> relayLog(const std::string& serial)
+{
+    return statesIn("/tmp/relays-" + serial);
 }
 
 void usbRelayBoards()
@@ -516,7 +516,7 @@ void usbRelayBoards()
         ::close(fd);
     }
     const bool behind = statusSays(7, "ok");
-    unplug(eight, "R8AAA");
+    unplugBoard(eight, "R8AAA");
     const bool gone = statusSays(-1, "R8AAA");
     out(4);
     const bool unplugged = boardSays("4\nhid:R8AAA error: ");
@@ -541,8 +541,8 @@ void usbRelayBoards()
                readFile("/tmp/board-perm").find("hid error: Permission denied") !=
                    std::string::npos,
            show(refused.err + readFile("/tmp/board-perm")));
-    unplug(eight, "R8AAA");
-    unplug(four, "R4BBB");
+    unplugBoard(eight, "R8AAA");
+    unplugBoard(four, "R4BBB");
 }
 
 } // namespace guest
