@@ -8,9 +8,17 @@
 #include <QDBusConnectionInterface>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QTimer>
 
 namespace mqtt
 {
+
+namespace
+{
+
+constexpr int RetryReadMs = 2000;
+
+} // namespace
 
 PanelMirror::PanelMirror(QObject* parent) : QObject(parent) {}
 
@@ -48,6 +56,8 @@ void PanelMirror::panelAppeared()
     m_up = false;
     QDBusConnection bus = QDBusConnection::sessionBus();
     m_owner = bus.interface()->serviceOwner(remote::serviceName());
+    if (m_owner.isEmpty())
+        return; // gone again already
     QDBusMessage getAll = QDBusMessage::createMethodCall(m_owner, remote::objectPath(),
                                                          QLatin1String(remote::PropertiesInterface),
                                                          QStringLiteral("GetAll"));
@@ -62,6 +72,12 @@ void PanelMirror::panelAppeared()
                 if (reply.isError()) {
                     say(QStringLiteral("the panel did not answer (%1); waiting for it")
                             .arg(reply.error().message()));
+                    // It may have taken its name before its object was there:
+                    // asked again while it holds the name.
+                    QTimer::singleShot(RetryReadMs, this, [this, read, owner] {
+                        if (read == m_reads && owner == m_owner && !m_up)
+                            panelAppeared();
+                    });
                     return;
                 }
                 if (!take(reply.value()))
@@ -107,6 +123,8 @@ void PanelMirror::say(const QString& problem)
 void PanelMirror::panelVanished()
 {
     m_up = false;
+    ++m_reads; // a read or retry on its way is for a panel that has gone
+    m_owner.clear();
     cli::say(QStringLiteral("the panel has gone; waiting for it"));
     emit vanished();
 }

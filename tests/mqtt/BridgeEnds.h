@@ -90,9 +90,10 @@ struct LocalPanel {
         QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("panel"));
 
     LocalPanel() { bus.setBoard(QStringLiteral("/dev/parport0")); }
+    // As the program does: the object first, then the name.
     bool up()
     {
-        return connection.registerService(remote::serviceName()) && bus.exportOn(connection);
+        return bus.exportOn(connection) && connection.registerService(remote::serviceName());
     }
     void down()
     {
