@@ -166,6 +166,19 @@ void Reports::cured(std::string& last, const std::string& device, const char* wh
     say("FENWIX: " + device + ": " + what);
 }
 
+int Reports::confirmed(std::string& last, const std::string& device, int held, int sent,
+                       const char* parts, const char* remedy)
+{
+    if (held != sent) {
+        once(last, "FENWIX: " + device + ": the " + parts + " hold " + std::to_string(held) +
+                       " after " + std::to_string(sent) + " was sent; " + remedy +
+                       "; trying again at the next write");
+        return EIO;
+    }
+    cured(last, device, "writing again");
+    return 0;
+}
+
 void Reports::say(const std::string& line)
 {
     std::lock_guard lock(m_mutex);

@@ -44,6 +44,12 @@ class Reports
     // <what>" (writing again, answering again) and forgets it; nothing when
     // there was none.
     void cured(std::string& last, const std::string& device, const char* what);
+    // After a write read back: 0 when held is what was sent (a problem said
+    // before is cured: "writing again"); else EIO, with "FENWIX: <device>:
+    // the <parts> hold <held> after <sent> was sent; <remedy>; trying again at
+    // the next write" said once.
+    int confirmed(std::string& last, const std::string& device, int held, int sent,
+                  const char* parts, const char* remedy);
     void say(const std::string& line);
     // In a child after fork(): another thread may have held the lock.
     void forgetParentThreads();

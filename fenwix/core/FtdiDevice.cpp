@@ -283,15 +283,8 @@ int FtdiDevice::write(std::uint8_t byte)
                     err);
     m_held = now;
     m_disagrees = now != byte;
-    if (m_disagrees) {
-        m_reports.once(m_lastProblem, "FENWIX: " + m_name + ": the pins hold " +
-                                          std::to_string(now) + " after " + std::to_string(byte) +
-                                          " was sent; check the board's power supply; trying "
-                                          "again at the next write");
-        return EIO;
-    }
-    m_reports.cured(m_lastProblem, m_name, "writing again");
-    return 0;
+    return m_reports.confirmed(m_lastProblem, m_name, now, byte, "pins",
+                               "check the board's power supply");
 }
 
 int FtdiDevice::read()

@@ -355,15 +355,8 @@ int GpioDevice::write(std::uint8_t byte)
                     err);
     m_held = now;
     m_disagrees = now != target;
-    if (m_disagrees) {
-        m_reports.once(m_lastProblem, "FENWIX: " + m_name + ": the lines hold " +
-                                          std::to_string(now) + " after " + std::to_string(target) +
-                                          " was sent; the chip did not switch them (see the "
-                                          "kernel log); trying again at the next write");
-        return EIO;
-    }
-    m_reports.cured(m_lastProblem, m_name, "writing again");
-    return 0;
+    return m_reports.confirmed(m_lastProblem, m_name, now, target, "lines",
+                               "the chip did not switch them (see the kernel log)");
 }
 
 int GpioDevice::read()

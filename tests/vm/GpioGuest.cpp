@@ -76,15 +76,7 @@ namespace
 // The gpiochip of the fake CP2112 with serial, empty while there is none.
 std::string gpiochipOf(const std::string& serial)
 {
-    std::string node;
-    if (DIR* dir = ::opendir("/sys/bus/gpio/devices")) {
-        while (const dirent* e = ::readdir(dir))
-            if (readFile(std::string("/sys/bus/gpio/devices/") + e->d_name + "/../uevent")
-                    .find("HID_UNIQ=" + serial + "\n") != std::string::npos)
-                node = std::string("/dev/") + e->d_name;
-        ::closedir(dir);
-    }
-    return node.empty() || ::access(node.c_str(), F_OK) != 0 ? std::string() : node;
+    return nodeWithUniq("/sys/bus/gpio/devices", "/../uevent", serial);
 }
 
 Board plugChip(const std::string& serial, unsigned refused = 0)

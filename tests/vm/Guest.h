@@ -36,6 +36,10 @@ Run run(const std::vector<std::string>& args, const std::vector<std::string>& en
 std::string readFile(const std::string& path);
 // One "CASE name: PASS" or "CASE name: FAIL why" line.
 void report(const std::string& name, bool ok, const std::string& why = {});
+// The /dev node of the entry in folder whose uevent (the entry's path plus
+// uevent) names a HID device with serial, empty while there is none.
+std::string nodeWithUniq(const std::string& folder, const std::string& uevent,
+                         const std::string& serial);
 // text on one line.
 std::string show(const std::string& text);
 

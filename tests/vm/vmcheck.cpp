@@ -281,19 +281,25 @@ int steps(int argc, char** argv)
     return 0;
 }
 
-// The hidraw node of the fake board with serial (its uniq), empty while
-// there is none.
-std::string hidrawOf(const std::string& serial)
+std::string nodeWithUniq(const std::string& folder, const std::string& uevent,
+                         const std::string& serial)
 {
     std::string node;
-    if (DIR* dir = ::opendir("/sys/class/hidraw")) {
+    if (DIR* dir = ::opendir(folder.c_str())) {
         while (const dirent* e = ::readdir(dir))
-            if (readFile(std::string("/sys/class/hidraw/") + e->d_name + "/device/uevent")
-                    .find("HID_UNIQ=" + serial + "\n") != std::string::npos)
+            if (readFile(folder + "/" + e->d_name + uevent).find("HID_UNIQ=" + serial + "\n") !=
+                std::string::npos)
                 node = std::string("/dev/") + e->d_name;
         ::closedir(dir);
     }
     return node.empty() || ::access(node.c_str(), F_OK) != 0 ? std::string() : node;
+}
+
+// The hidraw node of the fake board with serial (its uniq), empty while
+// there is none.
+std::string hidrawOf(const std::string& serial)
+{
+    return nodeWithUniq("/sys/class/hidraw", "/device/uevent", serial);
 }
 
 // --- the cases -------------------------------------------------------------
