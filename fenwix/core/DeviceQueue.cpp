@@ -87,7 +87,9 @@ int DeviceQueue::known(std::string& problem)
         std::lock_guard lock(m_worker.mutex);
         problem = m_knownProblem;
         value = m_values.empty() && !m_writing ? m_known : Pending;
-        ask = !m_watch && m_values.empty() && !m_writing;
+        // Even with a read on its way: it may have looked before the
+        // caller's change, and a later call must see the board as it is now.
+        ask = !m_watch && m_values.empty();
         m_watch = m_watch || ask;
     }
     if (ask)
