@@ -13,7 +13,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
-#include <linux/uhid.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -25,49 +24,19 @@ namespace guest
 // each set; refused: pins that do not switch.
 int cp2112(const std::string& serial, unsigned refused)
 {
-    const int fd = ::open("/dev/uhid", O_RDWR | O_CLOEXEC);
-    if (fd < 0)
-        return 2;
     static const unsigned char descriptor[] = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x15,
                                                0x00, 0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x40,
                                                0x09, 0x00, 0xB2, 0x02, 0x01, 0xC0};
-    uhid_event ev{};
-    ev.type = UHID_CREATE2;
-    std::snprintf(reinterpret_cast<char*>(ev.u.create2.name), sizeof ev.u.create2.name,
-                  "CP2112 HID USB-to-SMBus Bridge");
-    std::snprintf(reinterpret_cast<char*>(ev.u.create2.uniq), sizeof ev.u.create2.uniq, "%s",
-                  serial.c_str());
-    std::memcpy(ev.u.create2.rd_data, descriptor, sizeof descriptor);
-    ev.u.create2.rd_size = sizeof descriptor;
-    ev.u.create2.bus = 3; // USB
-    ev.u.create2.vendor = 0x10c4;
-    ev.u.create2.product = 0xea90;
-    if (::write(fd, &ev, sizeof ev) != sizeof ev)
-        return 3;
     std::ofstream log("/tmp/pins-" + serial, std::ios::app);
     standin::Cp2112 chip;
     chip.refused = refused;
-    for (;;) {
-        if (::read(fd, &ev, sizeof ev) <= 0)
-            return 4;
-        uhid_event reply{};
-        if (ev.type == UHID_GET_REPORT) {
-            reply.type = UHID_GET_REPORT_REPLY;
-            reply.u.get_report_reply.id = ev.u.get_report.id;
-            const std::size_t n = chip.answer(ev.u.get_report.rnum, reply.u.get_report_reply.data);
-            reply.u.get_report_reply.size = static_cast<__u16>(n);
-            reply.u.get_report_reply.err = n ? 0 : EIO;
-        } else if (ev.type == UHID_SET_REPORT) {
-            if (chip.set(ev.u.set_report.data, ev.u.set_report.size))
+    return serveUhid(
+        {"CP2112 HID USB-to-SMBus Bridge", serial, descriptor, 0x10c4, 0xea90},
+        [&](unsigned char rnum, unsigned char* data) { return chip.answer(rnum, data); },
+        [&](const unsigned char* data, std::size_t size) {
+            if (chip.set(data, size))
                 log << chip.pins() << "\n" << std::flush;
-            reply.type = UHID_SET_REPORT_REPLY;
-            reply.u.set_report_reply.id = ev.u.set_report.id;
-        } else {
-            continue;
-        }
-        if (::write(fd, &reply, sizeof reply) != sizeof reply)
-            return 5;
-    }
+        });
 }
 
 namespace

@@ -4,7 +4,10 @@
 // What the guest's cases share (vmcheck.cpp): this program run again in a
 // child mode, files, the case lines, and waiting for the emulated guest.
 #include <csignal>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <span>
 #include <string>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -76,6 +79,19 @@ template <typename Find> void unplug(const Board& b, Find find)
     ::waitpid(b.pid, nullptr, 0);
     waitFor([&] { return find().empty(); });
 }
+
+// A USB HID device made through /dev/uhid with its report descriptor, served
+// until killed (unplugged): get fills a feature report's bytes for report
+// number rnum and returns their count (0: refused, EIO), set takes the bytes
+// the host sent. Returns the child mode's exit status.
+struct UhidDevice {
+    std::string name, serial;
+    std::span<const unsigned char> descriptor;
+    std::uint16_t vendor = 0, product = 0;
+};
+int serveUhid(const UhidDevice& device,
+              const std::function<std::size_t(unsigned char rnum, unsigned char* data)>& get,
+              const std::function<void(const unsigned char* data, std::size_t size)>& set);
 
 // The states a fake board recorded in file, one a line ("ignored ..." as -1).
 std::vector<int> statesIn(const std::string& file);

@@ -215,33 +215,26 @@ int timed(bool bare, int n)
     return 0;
 }
 
-// A USB relay board with relays relays and serial serial, until killed
-// (unplugged). Appends the relay state to /tmp/relays-SERIAL after each
-// command, and "ignored N" for a command to a relay it does not have.
-int relayBoard(int relays, const std::string& serial)
+int serveUhid(const UhidDevice& device,
+              const std::function<std::size_t(unsigned char rnum, unsigned char* data)>& get,
+              const std::function<void(const unsigned char* data, std::size_t size)>& set)
 {
     const int fd = ::open("/dev/uhid", O_RDWR | O_CLOEXEC);
     if (fd < 0)
         return 2;
-    // One 8-byte feature report without a report id, as these boards have.
-    static const unsigned char descriptor[] = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x15,
-                                               0x00, 0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x08,
-                                               0x09, 0x00, 0xB2, 0x02, 0x01, 0xC0};
     uhid_event ev{};
     ev.type = UHID_CREATE2;
-    std::snprintf(reinterpret_cast<char*>(ev.u.create2.name), sizeof ev.u.create2.name,
-                  "USBRelay%d", relays);
+    std::snprintf(reinterpret_cast<char*>(ev.u.create2.name), sizeof ev.u.create2.name, "%s",
+                  device.name.c_str());
     std::snprintf(reinterpret_cast<char*>(ev.u.create2.uniq), sizeof ev.u.create2.uniq, "%s",
-                  serial.c_str());
-    std::memcpy(ev.u.create2.rd_data, descriptor, sizeof descriptor);
-    ev.u.create2.rd_size = sizeof descriptor;
+                  device.serial.c_str());
+    std::memcpy(ev.u.create2.rd_data, device.descriptor.data(), device.descriptor.size());
+    ev.u.create2.rd_size = static_cast<__u16>(device.descriptor.size());
     ev.u.create2.bus = 3; // USB
-    ev.u.create2.vendor = 0x16c0;
-    ev.u.create2.product = 0x05df;
+    ev.u.create2.vendor = device.vendor;
+    ev.u.create2.product = device.product;
     if (::write(fd, &ev, sizeof ev) != sizeof ev)
         return 3;
-    std::ofstream log("/tmp/relays-" + serial, std::ios::app);
-    standin::RelayBoard board(relays, serial);
     for (;;) {
         if (::read(fd, &ev, sizeof ev) <= 0)
             return 4;
@@ -249,13 +242,11 @@ int relayBoard(int relays, const std::string& serial)
         if (ev.type == UHID_GET_REPORT) {
             reply.type = UHID_GET_REPORT_REPLY;
             reply.u.get_report_reply.id = ev.u.get_report.id;
-            reply.u.get_report_reply.size = standin::RelayBoard::ReportSize;
-            board.answer(reply.u.get_report_reply.data);
+            const std::size_t n = get(ev.u.get_report.rnum, reply.u.get_report_reply.data);
+            reply.u.get_report_reply.size = static_cast<__u16>(n);
+            reply.u.get_report_reply.err = n ? 0 : EIO;
         } else if (ev.type == UHID_SET_REPORT) {
-            const std::string command = board.command(ev.u.set_report.data);
-            if (command.rfind("ignored", 0) == 0)
-                log << command << "\n";
-            log << board.relays() << "\n" << std::flush;
+            set(ev.u.set_report.data, ev.u.set_report.size);
             reply.type = UHID_SET_REPORT_REPLY;
             reply.u.set_report_reply.id = ev.u.set_report.id;
         } else {
@@ -264,6 +255,31 @@ int relayBoard(int relays, const std::string& serial)
         if (::write(fd, &reply, sizeof reply) != sizeof reply)
             return 5;
     }
+}
+
+// A USB relay board with relays relays and serial serial, until killed
+// (unplugged). Appends the relay state to /tmp/relays-SERIAL after each
+// command, and "ignored N" for a command to a relay it does not have.
+int relayBoard(int relays, const std::string& serial)
+{
+    // One 8-byte feature report without a report id, as these boards have.
+    static const unsigned char descriptor[] = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x15,
+                                               0x00, 0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x08,
+                                               0x09, 0x00, 0xB2, 0x02, 0x01, 0xC0};
+    std::ofstream log("/tmp/relays-" + serial, std::ios::app);
+    standin::RelayBoard board(relays, serial);
+    return serveUhid(
+        {"USBRelay" + std::to_string(relays), serial, descriptor, 0x16c0, 0x05df},
+        [&](unsigned char, unsigned char* data) {
+            board.answer(data);
+            return std::size_t{standin::RelayBoard::ReportSize};
+        },
+        [&](const unsigned char* data, std::size_t) {
+            const std::string command = board.command(data);
+            if (command.rfind("ignored", 0) == 0)
+                log << command << "\n";
+            log << board.relays() << "\n" << std::flush;
+        });
 }
 
 // Writes each number given; waits for the file named by each "wait:FILE".
